@@ -35,7 +35,7 @@ void TnrNotifyList::Put(int Index, const TnrNotifyEvent& Item) {
 
 int TnrNotifyList::IndexOf(const TnrNotifyEvent& Item) const {
     for (int i = 0; i < Count(); ++i)
-        if (fItems[i]->SameRoutine(Item))
+        if (*fItems[i] == Item)
             return i;
     return -1;
 }

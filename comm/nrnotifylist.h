@@ -4,8 +4,10 @@
 // configured, 3 the port selection or the device list changed.
 //
 // The list owns one record per entry. Add does not check for duplicates; IndexOf matches
-// by routine alone, so callers that want each listener once (TnrBaseIO::NotifyAdd) ask
-// IndexOf first. Call reads the count once and stops at the first exception, which
+// a listener by its routine and the object the routine is bound to, so callers that want
+// each listener once (TnrBaseIO::NotifyAdd) ask IndexOf first. The object takes part in
+// the match because a chain of data processors attaches several objects of one class to
+// the same port, and each of them must hear the port open and close. Call reads the count once and stops at the first exception, which
 // reaches its caller.
 //
 // Threads: no lock. Listeners are added and removed on the user-interface thread; Call
