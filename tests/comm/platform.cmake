@@ -1,0 +1,6 @@
+# The platform layer: the fake serial device, the Linux serial device on pseudo-terminals,
+# termios2 line settings and the serial-port map.
+brisemer_add_test(fakeport_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/fakeport_test.cpp
+  LABELS threads
+  TIMEOUT 60)
