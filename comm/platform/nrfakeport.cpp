@@ -299,7 +299,8 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
     TLock lock(fLock);
     if (fClosed) return TnrWaitResult::wrInvalidHandle;
     ++fWaitCount;
-    fWake.Enter();
+    TnrWakeSignal& signal = ThisThreadWakeSignal();
+    fWake.Enter(&signal);
     const std::uint32_t generation = fMaskGeneration;
     TnrWaitResult result = TnrWaitResult::wrEvent;
     for (;;) {
@@ -320,8 +321,9 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
             break;
         }
         lock.unlock();
-        pollfd fds[2] = {{fWake.Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
+        pollfd fds[2] = {{signal.Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
         ::poll(fds, 2, -1);
+        signal.Drain();
         const bool woken = wakeUp && (fds[1].revents & POLLIN) && wakeUp->TryConsume();
         lock.lock();
         if (woken) {
@@ -329,7 +331,7 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
             break;
         }
     }
-    fWake.Leave();
+    fWake.Leave(&signal);
     return result;
 }
 

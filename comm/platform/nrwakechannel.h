@@ -1,34 +1,52 @@
-// TnrWakeChannel: the internal wake-up descriptor of a serial device (an eventfd).
+// Waking the threads blocked in a serial device.
 //
-// A device's waits poll it next to the port, so that a new event mask, a close or an
-// event raised by another thread ends a pending wait at once instead of after a timeout.
-// Any number of threads may wait; Kick() wakes all of them, because the descriptor stays
-// readable until the last waiter has left.
+//   TnrWakeSignal   one thread's wake-up descriptor (an eventfd); each thread has one
+//                   (ThisThreadWakeSignal), reused by all of its blocking calls
+//   TnrWakeChannel  the list of threads blocked in one device right now; Kick() wakes all
+//                   of them
 //
-// Threads: Enter, Leave and Kick must be called with the owning device's lock held, and
-// a waiter must read the device state it waits on under that lock after Enter(): then a
-// change made later is always followed by a Kick() the waiter sees. Fd() may be polled
-// without the lock.
+// A device's blocking calls poll their thread's signal next to the port, so that a new
+// event mask, a close or an event raised by another thread ends a pending wait at once
+// instead of after a timeout. Each waiter has its own descriptor and drains it itself, so
+// a kick meant for one call never leaves another spinning on a descriptor that stays
+// readable.
+//
+// Protocol for a blocking call: under the device's lock Enter(&signal) and read the state
+// waited on; unlock and poll; when the signal fired, Drain() it, lock and read the state
+// again; Leave(&signal) under the lock. A change made under the lock and followed by
+// Kick() is then never missed.
+//
+// Threads: TnrWakeChannel's members must be called with the owning device's lock held.
+// A TnrWakeSignal belongs to its thread; Signal() may come from any thread.
 #pragma once
 
-class TnrWakeChannel {
+#include <vector>
+
+class TnrWakeSignal {
 public:
-    TnrWakeChannel();
-    ~TnrWakeChannel();
-    TnrWakeChannel(const TnrWakeChannel&) = delete;
-    TnrWakeChannel& operator=(const TnrWakeChannel&) = delete;
+    TnrWakeSignal();
+    ~TnrWakeSignal();
+    TnrWakeSignal(const TnrWakeSignal&) = delete;
+    TnrWakeSignal& operator=(const TnrWakeSignal&) = delete;
 
-    // False when the eventfd could not be created (errno tells why).
-    bool IsValid() const { return fFd >= 0; }
     int Fd() const { return fFd; }
-
-    void Enter() { ++fWaiters; }
-    // The last waiter to leave drains the descriptor, so old kicks can't wake a later wait.
-    void Leave();
-    void Kick();
-    int Waiters() const { return fWaiters; }
+    void Signal();
+    void Drain();
 
 private:
     int fFd;
-    int fWaiters = 0;
+};
+
+// The calling thread's signal, created on first use and closed when the thread ends.
+TnrWakeSignal& ThisThreadWakeSignal();
+
+class TnrWakeChannel {
+public:
+    void Enter(TnrWakeSignal* waiter);
+    void Leave(TnrWakeSignal* waiter);
+    void Kick();
+    int Waiters() const { return static_cast<int>(fWaiters.size()); }
+
+private:
+    std::vector<TnrWakeSignal*> fWaiters;
 };
