@@ -119,6 +119,11 @@ TnrPosixSerialDevice::~TnrPosixSerialDevice() {
     Close();
 }
 
+int TnrPosixSerialDevice::BlockedCalls() const {
+    std::lock_guard g(fLock);
+    return fWake.Waiters();
+}
+
 bool TnrPosixSerialDevice::Initialise() {
     // flock first: root passes TIOCEXCL, so the lock is what keeps a second program out.
     if (flock(fFd, LOCK_EX | LOCK_NB) != 0) {
@@ -300,9 +305,11 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
         lock.lock();
         for (int i = 0; i < harvested; ++i) {
             const std::uint32_t e = events[i].events;
-            if (e & EPOLLIN) {
+            // A hang-up also reads as "readable"; it is an arrival only if bytes wait.
+            const bool gone = e & (EPOLLHUP | EPOLLERR);
+            int waiting = 0;
+            if ((e & EPOLLIN) && (!gone || (ioctl(fFd, TIOCINQ, &waiting) == 0 && waiting > 0))) {
                 std::uint32_t arrived = EV_RXCHAR;
-                int waiting = 0;
                 if ((fMask & EV_RX80FULL) && ioctl(fFd, TIOCINQ, &waiting) == 0 &&
                     std::uint64_t(std::max(waiting, 0)) * 5 >= std::uint64_t(fInSize) * 4)
                     arrived |= EV_RX80FULL;
@@ -311,7 +318,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
             }
             // The device is gone (a pseudo-terminal whose master closed, a USB adapter
             // unplugged): what arrived before is still reported first.
-            if (e & (EPOLLHUP | EPOLLERR)) MarkFailed(EIO);
+            if (gone) MarkFailed(EIO);
         }
         if (woken) {
             result = TnrWaitResult::wrWoken;
@@ -601,11 +608,8 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
     TCall call(this);
     if (!call) return false;
     TnrWakeSignal& mySignal = ThisThreadWakeSignal();
+    // No early refusal on a device that is gone: bytes it delivered before still read.
     std::unique_lock lock(fLock);
-    if (fFailed != 0) {
-        SetLastError(static_cast<std::uint32_t>(fFailed));
-        return false;
-    }
     const TnrReadPlan plan = PlanRead(fTimeouts, n);
     const std::uint32_t aborts = fReadAbortGeneration;
     fWake.Enter(&mySignal);
@@ -652,7 +656,10 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
 
     lock.lock();
     fWake.Leave(&mySignal);
-    if (error == EIO) MarkFailed(error);
+    if (error == EIO) {
+        MarkFailed(error);
+        if (read > 0) return true; // the last bytes of a device that is gone; the next call fails
+    }
     if (error != 0) {
         SetLastError(static_cast<std::uint32_t>(error));
         return false;

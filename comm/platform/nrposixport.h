@@ -62,6 +62,9 @@ public:
 
     QString Name() const override { return fName; }
     QString Path() const { return fPath; }
+    // Calls blocked in the device right now (waits, reads, writes, flushes); lets a test
+    // act only once the call it means to end is really waiting.
+    int BlockedCalls() const;
     void Close() override;
 
     bool GetCommState(TDCB& dcb) override;

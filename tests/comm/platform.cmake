@@ -4,3 +4,7 @@ brisemer_add_test(fakeport_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/fakeport_test.cpp
   LABELS threads
   TIMEOUT 60)
+brisemer_add_test(posixport_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/posixport_test.cpp
+  LABELS threads
+  TIMEOUT 60)

@@ -1,5 +1,7 @@
 #include "testenv.h"
 
+#include "platform/nrportmap.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QDir>
@@ -20,6 +22,12 @@ void TTestEnvironment::PrepareProcess() {
     QDir().mkpath(QString::fromLocal8Bit(config));
     setenv("HOME", home.constData(), 1);
     setenv("XDG_CONFIG_HOME", config.constData(), 1);
+    // Only the test's own map file names ports: no system map file and an empty sysfs,
+    // so no test can ever reach a real serial port of the machine.
+    TnrPortMapSources sources;
+    sources.SystemMapFile = gHome->path() + QStringLiteral("/etc/serialcomm/ports");
+    sources.SysfsRoot = gHome->path() + QStringLiteral("/sys");
+    SetSerialPortMapSources(sources);
     std::atexit([] {
         delete gHome;
         gHome = nullptr;
