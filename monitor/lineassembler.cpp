@@ -1,0 +1,7 @@
+#include "lineassembler.h"
+
+#include "nrcodepage.h"
+
+QString TLineAssembler::PendingText() const {
+    return AnsiToUnicode(fPending);
+}
