@@ -6,10 +6,16 @@
 
 #include <asm/termbits.h>
 #include <cerrno>
+#include <cstddef>
 #include <cstring>
 #include <sys/ioctl.h>
+#include <type_traits>
 
-static_assert(sizeof(termios2) <= sizeof(TnrSavedTermios::Bytes), "TnrSavedTermios holds a termios2");
+static_assert(sizeof(termios2) == sizeof(TnrTermios), "TnrTermios mirrors termios2");
+static_assert(offsetof(termios2, c_cc) == offsetof(TnrTermios, c_cc), "TnrTermios mirrors termios2");
+static_assert(offsetof(termios2, c_ispeed) == offsetof(TnrTermios, c_ispeed), "TnrTermios mirrors termios2");
+static_assert(offsetof(termios2, c_ospeed) == offsetof(TnrTermios, c_ospeed), "TnrTermios mirrors termios2");
+static_assert(sizeof(termios2::c_cc) == sizeof(TnrTermios::c_cc), "TnrTermios mirrors termios2");
 
 namespace {
 
@@ -39,15 +45,28 @@ bool GetTermios2(int fd, termios2& t) {
     return ioctl(fd, TCGETS2, &t) == 0;
 }
 
+termios2 ToKernel(const TnrTermios& from) {
+    termios2 t;
+    std::memcpy(&t, &from, sizeof t);
+    return t;
+}
+
+TnrTermios FromKernel(const termios2& from) {
+    TnrTermios t;
+    static_assert(std::is_trivially_copyable_v<TnrTermios>);
+    std::memcpy(static_cast<void*>(&t), &from, sizeof t);
+    return t;
+}
+
 } // namespace
 
-bool ApplyDcbToTty(int fd, const TDCB& dcb) {
-    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > 4 || dcb.StopBits > 2) {
+bool DcbToTermios(const TDCB& dcb, TnrTermios& to) {
+    if (dcb.BaudRate == 0 || dcb.ByteSize < 5 || dcb.ByteSize > 8 || dcb.Parity > SPACEPARITY ||
+        dcb.StopBits > TWOSTOPBITS) {
         errno = EINVAL;
         return false;
     }
-    termios2 t;
-    if (!GetTermios2(fd, t)) return false;
+    termios2 t = ToKernel(to);
 
     // Raw: no line editing, no echo, no signals, no translation of CR/LF, no output
     // processing. A break reads as a 0 byte and is counted by the driver.
@@ -97,12 +116,21 @@ bool ApplyDcbToTty(int fd, const TDCB& dcb) {
     t.c_cc[VSTART] = static_cast<cc_t>(dcb.XonChar);
     t.c_cc[VSTOP] = static_cast<cc_t>(dcb.XoffChar);
 
+    to = FromKernel(t);
+    return true;
+}
+
+bool ApplyDcbToTty(int fd, const TDCB& dcb) {
+    termios2 t;
+    if (!GetTermios2(fd, t)) return false;
+    TnrTermios translated = FromKernel(t);
+    if (!DcbToTermios(dcb, translated)) return false;
+    t = ToKernel(translated);
     return ioctl(fd, TCSETS2, &t) == 0;
 }
 
-bool ReadDcbFromTty(int fd, TDCB& dcb) {
-    termios2 t;
-    if (!GetTermios2(fd, t)) return false;
+void TermiosToDcb(const TnrTermios& from, TDCB& dcb) {
+    const termios2 t = ToKernel(from);
     dcb.BaudRate = t.c_ospeed;
     switch (t.c_cflag & CSIZE) {
     case CS5:
@@ -141,6 +169,12 @@ bool ReadDcbFromTty(int fd, TDCB& dcb) {
     if (t.c_iflag & IXOFF) dcb.Flags |= DCB_fInX;
     dcb.XonChar = static_cast<char>(t.c_cc[VSTART]);
     dcb.XoffChar = static_cast<char>(t.c_cc[VSTOP]);
+}
+
+bool ReadDcbFromTty(int fd, TDCB& dcb) {
+    termios2 t;
+    if (!GetTermios2(fd, t)) return false;
+    TermiosToDcb(FromKernel(t), dcb);
     return true;
 }
 
@@ -155,7 +189,7 @@ bool SaveTtyState(int fd, TnrSavedTermios& saved) {
     termios2 t;
     saved.Valid = false;
     if (!GetTermios2(fd, t)) return false;
-    std::memcpy(saved.Bytes, &t, sizeof t);
+    saved.Termios = FromKernel(t);
     saved.Valid = true;
     return true;
 }
@@ -165,7 +199,6 @@ bool RestoreTtyState(int fd, const TnrSavedTermios& saved) {
         errno = EINVAL;
         return false;
     }
-    termios2 t;
-    std::memcpy(&t, saved.Bytes, sizeof t);
+    termios2 t = ToKernel(saved.Termios);
     return ioctl(fd, TCSETS2, &t) == 0;
 }

@@ -3,6 +3,7 @@
 //   ApplyDcbToTty     a device control block -> the tty's termios (raw mode, any baud rate)
 //   ReadDcbFromTty    the tty's termios -> the fields of a device control block it carries
 //   SaveTtyState      the whole termios, to put back on close (RestoreTtyState)
+//   DcbToTermios, TermiosToDcb   the same translations without a tty
 //   ReadTtyBaudRate   the output speed in bits per second
 //
 // termios2 is the only way to set a baud rate that is not one of the Bxxx constants
@@ -21,9 +22,21 @@
 
 #include <cstdint>
 
-// The termios of a tty as the kernel holds it, opaque outside nrtermios2.cpp.
+// The kernel's struct termios2, field for field, so that code outside nrtermios2.cpp can
+// hold and compare one without the kernel's header (nrtermios2.cpp checks the layout).
+struct TnrTermios {
+    std::uint32_t c_iflag = 0;
+    std::uint32_t c_oflag = 0;
+    std::uint32_t c_cflag = 0;
+    std::uint32_t c_lflag = 0;
+    std::uint8_t c_line = 0;
+    std::uint8_t c_cc[19] = {};
+    std::uint32_t c_ispeed = 0;
+    std::uint32_t c_ospeed = 0;
+};
+
 struct TnrSavedTermios {
-    alignas(8) unsigned char Bytes[64] = {};
+    TnrTermios Termios;
     bool Valid = false;
 };
 
@@ -40,10 +53,14 @@ struct TnrSavedTermios {
 //   fOutX / fInX       IXON / IXOFF with XonChar and XoffChar as VSTART and VSTOP
 // DTR, RTS, DSR flow and the error-replacement options are not termios matters.
 bool ApplyDcbToTty(int fd, const TDCB& dcb);
+// The translation alone: changes `t` as ApplyDcbToTty would change the tty's termios.
+// Some drivers keep only part of it (a pseudo-terminal forces CS8 and no parity).
+bool DcbToTermios(const TDCB& dcb, TnrTermios& t);
 
 // Fills BaudRate, ByteSize, Parity, StopBits, XonChar, XoffChar and the flow-control and
 // fParity bits of Flags from the tty; other fields keep their values.
 bool ReadDcbFromTty(int fd, TDCB& dcb);
+void TermiosToDcb(const TnrTermios& t, TDCB& dcb);
 
 bool ReadTtyBaudRate(int fd, std::uint32_t& baud);
 

@@ -8,3 +8,7 @@ brisemer_add_test(posixport_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/posixport_test.cpp
   LABELS threads
   TIMEOUT 60)
+brisemer_add_test(termios2_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/termios2_test.cpp
+  LABELS platform
+  TIMEOUT 60)
