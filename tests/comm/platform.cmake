@@ -12,3 +12,7 @@ brisemer_add_test(termios2_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/termios2_test.cpp
   LABELS platform
   TIMEOUT 60)
+brisemer_add_test(portmap_test
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/portmap_test.cpp
+  LABELS platform
+  TIMEOUT 60)
