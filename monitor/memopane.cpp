@@ -1,6 +1,7 @@
 #include "memopane.h"
 
 #include "nrcodepage.h"
+#include "platform/nrerror.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -19,13 +20,17 @@
 #include <QScrollBar>
 #include <QStyleHints>
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cmath>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
-// Time between two catch-ups of the view while lines keep arriving: one frame.
-constexpr qint64 kFrameMs = 15;
+// Time between two catch-ups of the view while lines keep arriving: short enough that a
+// line is on screen within a 16 ms frame of its arrival, painting included.
+constexpr qint64 kFrameMs = 12;
 constexpr int kLeftMargin = 2;
 constexpr int kTopMargin = 1;
 constexpr int kTabColumns = 8;
@@ -199,46 +204,59 @@ QByteArray TMemoPane::SaveBytes() const {
 }
 
 bool TMemoPane::SaveToFile(const QString& path, QString* errorText) const {
-    QFile file(path);
-    // Unbuffered: the lines are gathered in a buffer of our own, straight from the store.
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Unbuffered)) {
-        if (errorText) *errorText = file.errorString();
+    // Plain POSIX calls: the errno of a failed write (a full disk) is the reason to show.
+    const QByteArray name = QFile::encodeName(path);
+    const int fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    auto fail = [&](int error) {
+        if (errorText) *errorText = SysErrorMessage(static_cast<std::uint32_t>(error));
         return false;
-    }
-    constexpr qsizetype kBufferBytes = qsizetype(1) << 20;
-    QByteArray buffer;
+    };
+    if (fd < 0) return fail(errno);
+    auto writeAll = [fd](const char* bytes, std::size_t size) {
+        while (size > 0) {
+            const ssize_t written = ::write(fd, bytes, size);
+            if (written < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            bytes += written;
+            size -= static_cast<std::size_t>(written);
+        }
+        return true;
+    };
+    // The lines are gathered straight from the store into one buffer, never copied whole.
+    constexpr std::size_t kBufferBytes = std::size_t(1) << 20;
+    std::vector<char> buffer;
     buffer.reserve(kBufferBytes);
     auto flush = [&]() {
-        if (buffer.isEmpty()) return true;
-        const bool written = file.write(buffer) == buffer.size();
-        buffer.resize(0); // keeps the capacity
-        return written;
+        const bool ok = writeAll(buffer.data(), buffer.size());
+        buffer.clear();
+        return ok;
     };
-    auto put = [&](const char* bytes, qsizetype size) {
+    auto put = [&](const char* bytes, std::size_t size) {
         if (buffer.size() + size > kBufferBytes) {
             if (!flush()) return false;
-            // A long line goes out directly rather than through the buffer.
-            if (size > kBufferBytes) return file.write(bytes, size) == size;
+            if (size > kBufferBytes) // a long line goes out directly
+                return writeAll(bytes, size);
         }
-        buffer.append(bytes, size);
+        buffer.insert(buffer.end(), bytes, bytes + size);
         return true;
     };
     bool ok = true;
     for (qsizetype i = 0; ok && i < fLines.Count(); ++i) {
         if (fLines.IsCodePageLine(i)) {
             const std::string_view line = fLines.Bytes(i);
-            ok = put(line.data(), static_cast<qsizetype>(line.size()));
+            ok = put(line.data(), line.size());
         } else {
             const QByteArray line = fLines.SavedBytes(i);
-            ok = put(line.constData(), line.size());
+            ok = put(line.constData(), static_cast<std::size_t>(line.size()));
         }
         ok = ok && put("\r\n", 2);
     }
     ok = ok && flush();
-    file.close();
-    if (ok && file.error() != QFileDevice::NoError) ok = false;
-    if (!ok && errorText) *errorText = file.errorString();
-    return ok;
+    const int writeError = ok ? 0 : errno;
+    if (::close(fd) != 0 && ok) return fail(errno);
+    return ok ? true : fail(writeError);
 }
 
 // ---- appending and the view ----
@@ -259,15 +277,13 @@ void TMemoPane::Refresh() {
     fRefreshPending = false;
     fSinceRefresh.start();
 
-    QScrollBar* vertical = verticalScrollBar();
-    const bool following = vertical->value() >= vertical->maximum();
     const bool newLinesInView = fCountAtRefresh < FirstVisibleLine() + VisibleLineCount();
     fCountAtRefresh = fLines.Count();
+    const int top = verticalScrollBar()->value();
     UpdateScrollBars();
-    if (following && vertical->value() != vertical->maximum())
-        vertical->setValue(vertical->maximum()); // repaints through scrollContentsBy
-    else if (newLinesInView)
-        viewport()->update();
+    // Paint now rather than through update(): the toolkit would add its own wait for the
+    // next update slot, and the refresh itself already runs at most once per frame.
+    if (newLinesInView || verticalScrollBar()->value() != top) viewport()->repaint();
 }
 
 void TMemoPane::UpdateMetrics() {
@@ -285,9 +301,10 @@ int TMemoPane::VisibleLineCount() const {
 }
 
 void TMemoPane::UpdateScrollBars() {
+    QScrollBar* vertical = verticalScrollBar();
+    const bool following = vertical->value() >= vertical->maximum();
     const int fullLines = std::max(1, (viewport()->height() - kTopMargin) / fLineHeight);
     const int fullColumns = std::max(1, static_cast<int>((viewport()->width() - kLeftMargin) / fCharWidth));
-    QScrollBar* vertical = verticalScrollBar();
     vertical->setRange(0, static_cast<int>(ClampToInt(fLines.Count() - fullLines)));
     vertical->setPageStep(fullLines);
     vertical->setSingleStep(1);
@@ -297,6 +314,7 @@ void TMemoPane::UpdateScrollBars() {
     horizontal->setRange(0, static_cast<int>(ClampToInt(widest + 1 - fullColumns)));
     horizontal->setPageStep(fullColumns);
     horizontal->setSingleStep(1);
+    if (following) vertical->setValue(vertical->maximum());
 }
 
 qsizetype TMemoPane::FirstVisibleLine() const {
@@ -366,9 +384,10 @@ void TMemoPane::paintEvent(QPaintEvent* event) {
             return true;
         });
         if (wholeLine && width > fWidestSeen) {
+            // Tabs can make a line wider than its length: widen the scroll range at the
+            // next catch-up, never from inside a paint.
             fWidestSeen = width;
-            QMetaObject::invokeMethod(
-                this, [this] { UpdateScrollBars(); }, Qt::QueuedConnection);
+            if (width > fLines.LongestLine() && !fRefreshPending) ScheduleRefresh();
         }
         if (!shown.isEmpty() && shown.back().isHighSurrogate()) shown.chop(1);
         const QPointF origin(kLeftMargin + double(shownColumn - left) * fCharWidth, y + fAscent);
@@ -414,11 +433,8 @@ void TMemoPane::paintEvent(QPaintEvent* event) {
 }
 
 void TMemoPane::resizeEvent(QResizeEvent* event) {
-    QScrollBar* vertical = verticalScrollBar();
-    const bool following = vertical->value() >= vertical->maximum();
     QAbstractScrollArea::resizeEvent(event);
     UpdateScrollBars();
-    if (following) vertical->setValue(vertical->maximum());
 }
 
 void TMemoPane::scrollContentsBy(int, int) {

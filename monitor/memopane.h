@@ -135,6 +135,7 @@ private:
     void ScheduleRefresh();
     void Refresh();
     void UpdateMetrics();
+    // Sets the scroll ranges from the content; a view at the bottom stays at the bottom.
     void UpdateScrollBars();
     void EnsureCaretVisible();
     void RestartCaretBlink();
