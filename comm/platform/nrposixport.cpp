@@ -63,7 +63,50 @@ int PollTimeout(std::optional<Clock::time_point> deadline) {
     return static_cast<int>(std::clamp<std::int64_t>(left.count(), 0, 0x7FFFFFFF));
 }
 
+TnrSerialCounters FromKernel(const serial_icounter_struct& c) {
+    TnrSerialCounters counts;
+    counts.Cts = c.cts;
+    counts.Dsr = c.dsr;
+    counts.Rng = c.rng;
+    counts.Dcd = c.dcd;
+    counts.Frame = c.frame;
+    counts.Parity = c.parity;
+    counts.Overrun = c.overrun;
+    counts.BufOverrun = c.buf_overrun;
+    counts.Brk = c.brk;
+    return counts;
+}
+
 } // namespace
+
+std::uint32_t ModemLineEvents(int linesBefore, int linesNow, const TnrSerialCounters* before,
+                              const TnrSerialCounters* now) {
+    const int changed = linesBefore ^ linesNow;
+    const bool counted = before && now;
+    std::uint32_t events = 0;
+    if ((changed & TIOCM_CTS) || (counted && now->Cts != before->Cts)) events |= EV_CTS;
+    if ((changed & TIOCM_DSR) || (counted && now->Dsr != before->Dsr)) events |= EV_DSR;
+    if ((changed & TIOCM_CD) || (counted && now->Dcd != before->Dcd)) events |= EV_RLSD;
+    if ((changed & linesNow & TIOCM_RNG) || (counted && now->Rng != before->Rng)) events |= EV_RING;
+    return events;
+}
+
+std::uint32_t LineErrorBits(const TnrSerialCounters& before, const TnrSerialCounters& now) {
+    std::uint32_t errors = 0;
+    if (now.Frame != before.Frame) errors |= CE_FRAME;
+    if (now.Parity != before.Parity) errors |= CE_RXPARITY;
+    if (now.Overrun != before.Overrun) errors |= CE_OVERRUN;
+    if (now.BufOverrun != before.BufOverrun) errors |= CE_RXOVER;
+    if (now.Brk != before.Brk) errors |= CE_BREAK;
+    return errors;
+}
+
+std::uint32_t LineErrorEvents(std::uint32_t ceBits) {
+    std::uint32_t events = 0;
+    if (ceBits & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) events |= EV_ERR;
+    if (ceBits & CE_BREAK) events |= EV_BREAK;
+    return events;
+}
 
 // A call in progress on the descriptor. Fails with EBADF once the device is closed.
 class TnrPosixSerialDevice::TCall {
@@ -143,13 +186,7 @@ bool TnrPosixSerialDevice::Initialise() {
     fLines = lines;
     serial_icounter_struct counters{};
     fHasCounters = ioctl(fFd, TIOCGICOUNT, &counters) == 0;
-    if (fHasCounters) {
-        fCounters.Frame = counters.frame;
-        fCounters.Parity = counters.parity;
-        fCounters.Overrun = counters.overrun;
-        fCounters.BufOverrun = counters.buf_overrun;
-        fCounters.Brk = counters.brk;
-    }
+    fCounters = FromKernel(counters);
     serial_rs485 rs485{};
     fHasRS485 = ioctl(fFd, TIOCGRS485, &rs485) == 0;
     std::memcpy(fSavedRS485, &rs485, sizeof rs485);
@@ -209,23 +246,11 @@ void TnrPosixSerialDevice::CollectLineErrors() {
     if (!fHasCounters) return;
     serial_icounter_struct c{};
     if (ioctl(fFd, TIOCGICOUNT, &c) != 0) return;
-    std::uint32_t errors = 0;
-    if (c.frame != fCounters.Frame) errors |= CE_FRAME;
-    if (c.parity != fCounters.Parity) errors |= CE_RXPARITY;
-    if (c.overrun != fCounters.Overrun) errors |= CE_OVERRUN;
-    if (c.buf_overrun != fCounters.BufOverrun) errors |= CE_RXOVER;
-    if (c.brk != fCounters.Brk) errors |= CE_BREAK;
-    fCounters.Frame = c.frame;
-    fCounters.Parity = c.parity;
-    fCounters.Overrun = c.overrun;
-    fCounters.BufOverrun = c.buf_overrun;
-    fCounters.Brk = c.brk;
-    if (errors == 0) return;
+    const TnrSerialCounters now = FromKernel(c);
+    const std::uint32_t errors = LineErrorBits(fCounters, now);
+    fCounters = now;
     fErrors |= errors;
-    std::uint32_t events = 0;
-    if (errors & (CE_FRAME | CE_RXPARITY | CE_OVERRUN | CE_RXOVER)) events |= EV_ERR;
-    if (errors & CE_BREAK) events |= EV_BREAK;
-    Raise(events);
+    Raise(LineErrorEvents(errors));
 }
 
 bool TnrPosixSerialDevice::OutputEmpty(std::uint32_t& queued) {
@@ -370,6 +395,7 @@ void TnrPosixSerialDevice::UpdateModemThread() {
         // Stopped without waiting: it may be blocked in TIOCMIWAIT. It ends at the next
         // signal; Close() joins it.
         fModemThreadStop = true;
+        fModemThreadChanged.notify_all();
         pthread_kill(fModemThread.native_handle(), ModemWakeSignal());
     }
 }
@@ -391,8 +417,9 @@ void TnrPosixSerialDevice::StopModemThread(std::unique_lock<std::mutex>& lock) {
 }
 
 void TnrPosixSerialDevice::ModemThreadBody() {
-    serial_icounter_struct before{};
-    bool counters = ioctl(fFd, TIOCGICOUNT, &before) == 0;
+    serial_icounter_struct kernelCounts{};
+    bool counted = ioctl(fFd, TIOCGICOUNT, &kernelCounts) == 0;
+    TnrSerialCounters before = FromKernel(kernelCounts);
     int lines = 0;
     ioctl(fFd, TIOCMGET, &lines);
     bool canWait = true;
@@ -414,21 +441,13 @@ void TnrPosixSerialDevice::ModemThreadBody() {
         }
         int now = 0;
         const bool got = ioctl(fFd, TIOCMGET, &now) == 0;
-        serial_icounter_struct after{};
-        const bool gotCounters = counters && ioctl(fFd, TIOCGICOUNT, &after) == 0;
+        counted = counted && ioctl(fFd, TIOCGICOUNT, &kernelCounts) == 0;
+        const TnrSerialCounters after = FromKernel(kernelCounts);
         lock.lock();
         if (fModemThreadStop || !got) break;
-        const int changed = fLines ^ now;
-        std::uint32_t events = 0;
-        // Counters catch a line that went and came back before we looked.
-        if ((changed & TIOCM_CTS) || (gotCounters && after.cts != before.cts)) events |= EV_CTS;
-        if ((changed & TIOCM_DSR) || (gotCounters && after.dsr != before.dsr)) events |= EV_DSR;
-        if ((changed & TIOCM_CD) || (gotCounters && after.dcd != before.dcd)) events |= EV_RLSD;
-        if ((changed & now & TIOCM_RNG) || (gotCounters && after.rng != before.rng)) events |= EV_RING;
+        Raise(ModemLineEvents(fLines, now, counted ? &before : nullptr, counted ? &after : nullptr));
         fLines = now;
-        if (gotCounters) before = after;
-        counters = gotCounters;
-        Raise(events);
+        before = after;
         if (!canWait) fModemThreadChanged.wait_for(lock, 50ms, [this] { return fModemThreadStop; });
     }
     fModemThreadRunning = false;

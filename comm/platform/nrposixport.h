@@ -26,6 +26,8 @@
 //                 bytes arrive and at every error query.
 //                 EV_RXFLAG, EV_EVENT1/2 and EV_PERR never occur: a tty can't be peeked
 //                 for the event character.
+//   empty mask    a wait blocks until a mask is set, the wake-up event fires or the port
+//                 closes (it never returns at once, which would make its caller spin)
 //   device gone   POLLHUP/POLLERR, read() returning 0, EIO: the failure sticks (EIO); a
 //                 wait reports events already harvested first, then fails, so bytes that
 //                 arrived before the loss are still announced.
@@ -37,7 +39,7 @@
 //
 // Threads: every operation may be called from any thread and concurrently (typically the
 // event thread waits while another thread reads, writes or reconfigures). fLock guards
-// the state fields; system calls on the port run without it. Close() (from CloseHandle)
+// the state fields; blocking system calls on the port run without it. Close() (from CloseHandle)
 // marks the device closed, wakes every blocked call, waits for calls in progress to
 // leave, stops the modem-line thread and only then closes the descriptor, so no call can
 // ever use a descriptor number that was reused.
@@ -51,6 +53,23 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+
+// The driver's counters (TIOCGICOUNT) that the device turns into events and error bits.
+struct TnrSerialCounters {
+    int Cts = 0, Dsr = 0, Rng = 0, Dcd = 0;
+    int Frame = 0, Parity = 0, Overrun = 0, BufOverrun = 0, Brk = 0;
+};
+
+// Events for a change of the input lines from `linesBefore` to `linesNow` (TIOCM_* bits).
+// The counters, where the driver keeps them (both or neither given), also catch a line
+// that changed and came back before anyone looked. EV_RING comes when the ring indicator
+// turns on, or from its counter (which the kernel counts at the end of a ring).
+std::uint32_t ModemLineEvents(int linesBefore, int linesNow, const TnrSerialCounters* before,
+                              const TnrSerialCounters* now);
+// The CE_* bits for the error counters that moved.
+std::uint32_t LineErrorBits(const TnrSerialCounters& before, const TnrSerialCounters& now);
+// EV_ERR for overrun, parity, framing and queue overrun errors, EV_BREAK for a break.
+std::uint32_t LineErrorEvents(std::uint32_t ceBits);
 
 class TnrPosixSerialDevice : public TnrSerialDevice {
 public:
@@ -143,12 +162,8 @@ private:
     bool fHasRS485 = false;
     bool fRS485Changed = false;
     alignas(8) unsigned char fSavedRS485[32] = {};
-    // The driver's error and line counters as last seen (TIOCGICOUNT).
-    struct TCounters {
-        int Cts = 0, Dsr = 0, Rng = 0, Dcd = 0;
-        int Frame = 0, Parity = 0, Overrun = 0, BufOverrun = 0, Brk = 0;
-    } fCounters;
-    int fLines = 0; // TIOCM_* bits as last seen by the modem-line thread
+    TnrSerialCounters fCounters; // the error counters as last seen
+    int fLines = 0;              // TIOCM_* bits as last seen by the modem-line thread
 
     std::thread fModemThread;
     bool fModemThreadStop = false;

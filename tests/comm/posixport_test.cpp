@@ -14,6 +14,7 @@
 #include <ctime>
 #include <future>
 #include <mutex>
+#include <sys/ioctl.h>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -454,6 +455,47 @@ TEST_F(PosixPort, ConcurrentUseFromSeveralThreads) {
     CloseHandle(fHandle);
     waiter.join();
     EXPECT_GT(events.load(), 0);
+}
+
+// Modem lines and line errors can't be produced on a pseudo-terminal; their translation
+// from the driver's line bits and counters is checked on its own.
+TEST(DriverCounters, LineChangesBecomeEvents) {
+    EXPECT_EQ(ModemLineEvents(0, TIOCM_CTS | TIOCM_CD, nullptr, nullptr), EV_CTS | EV_RLSD);
+    EXPECT_EQ(ModemLineEvents(TIOCM_DSR, 0, nullptr, nullptr), EV_DSR);
+    // Ring: when the indicator turns on, not when it turns off...
+    EXPECT_EQ(ModemLineEvents(0, TIOCM_RNG, nullptr, nullptr), EV_RING);
+    EXPECT_EQ(ModemLineEvents(TIOCM_RNG, 0, nullptr, nullptr), 0u);
+    // ...and a counted ring (the kernel counts at its end) is still one.
+    TnrSerialCounters before, after;
+    after.Rng = 1;
+    EXPECT_EQ(ModemLineEvents(TIOCM_RNG, 0, &before, &after), EV_RING);
+    // A pulse that came and went between two looks shows only in the counters.
+    after = before;
+    after.Cts = 2;
+    EXPECT_EQ(ModemLineEvents(TIOCM_CTS, TIOCM_CTS, &before, &after), EV_CTS);
+    EXPECT_EQ(ModemLineEvents(TIOCM_CTS | TIOCM_DSR, TIOCM_CTS | TIOCM_DSR, &before, &before), 0u);
+    // Output lines are no events.
+    EXPECT_EQ(ModemLineEvents(0, TIOCM_RTS | TIOCM_DTR, nullptr, nullptr), 0u);
+}
+
+TEST(DriverCounters, ErrorCountersBecomeErrorBitsAndEvents) {
+    TnrSerialCounters before, after;
+    EXPECT_EQ(LineErrorBits(before, after), 0u);
+    after.Frame = 3;
+    after.Overrun = 1;
+    after.Cts = 9; // line counters are not errors
+    EXPECT_EQ(LineErrorBits(before, after), CE_FRAME | CE_OVERRUN);
+    after = before;
+    after.Parity = 1;
+    after.BufOverrun = 1;
+    EXPECT_EQ(LineErrorBits(before, after), CE_RXPARITY | CE_RXOVER);
+    after = before;
+    after.Brk = 1;
+    EXPECT_EQ(LineErrorBits(before, after), CE_BREAK);
+    EXPECT_EQ(LineErrorEvents(CE_BREAK), EV_BREAK);
+    EXPECT_EQ(LineErrorEvents(CE_FRAME), EV_ERR);
+    EXPECT_EQ(LineErrorEvents(CE_RXOVER | CE_BREAK), EV_ERR | EV_BREAK);
+    EXPECT_EQ(LineErrorEvents(0), 0u);
 }
 
 } // namespace
