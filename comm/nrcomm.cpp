@@ -1,0 +1,795 @@
+#include "nrcomm.h"
+
+#include "nrcodepage.h"
+#include "nrcommthreads.h"
+#include "platform/nrerror.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cerrno>
+#include <system_error>
+
+namespace {
+
+constexpr std::uint32_t kMinReceiveBuffer = 8192;
+// Flags of the device control block that the line-settings setters leave as configured:
+// fParity, fOutxDsrFlow, the upper bit of fDtrControl, fDsrSensitivity, fTXContinueOnXoff,
+// fErrorChar, fNull, fAbortOnError.
+constexpr std::uint32_t kKeptFlags = 0x4CEA;
+constexpr std::uint32_t kFlagsRS485 = 0x3011;    // binary, DTR enabled, RTS toggle
+constexpr std::uint32_t kFlagsNone = 0x1011;     // binary, DTR enabled, RTS enabled
+constexpr std::uint32_t kFlagsXonXoff = 0x1311;  // ... and XON/XOFF both ways
+constexpr std::uint32_t kFlagsHardware = 0x2015; // binary, CTS flow, DTR enabled, RTS handshake
+
+// Traced states reported to OnTraceState by event processing, with their port events.
+// tsRxChar and tsTxEmpty drive the receive and transmit-empty paths instead.
+struct TTraceEvent {
+    TTraceState State;
+    std::uint32_t Event;
+};
+constexpr TTraceEvent kReportedEvents[] = {
+    {tsRxFlag, EV_RXFLAG}, {tsCTS, EV_CTS},       {tsDSR, EV_DSR}, {tsRLSD, EV_RLSD},
+    {tsRing, EV_RING},     {tsBreak, EV_BREAK},   {tsErr, EV_ERR}, {tsRx80Full, EV_RX80FULL},
+    {tsEvent1, EV_EVENT1}, {tsEvent2, EV_EVENT2},
+};
+
+// Runs the user-interface event loop for about `ms` milliseconds (the waits' pause).
+void PauseProcessingEvents(int ms) {
+    if (!QCoreApplication::instance()) {
+        QThread::msleep(static_cast<unsigned long>(ms));
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+} // namespace
+
+std::uint32_t TraceStatesToEventMask(TTraceStates States) {
+    // Bits 0..8 are the events of the same bit; the last three skip the printer-error
+    // event (0x0200), which is never requested.
+    std::uint32_t mask = States.Bits & 0x01FFu;
+    if (States.Contains(tsRx80Full)) mask |= EV_RX80FULL;
+    if (States.Contains(tsEvent1)) mask |= EV_EVENT1;
+    if (States.Contains(tsEvent2)) mask |= EV_EVENT2;
+    return mask | EV_RXCHAR;
+}
+
+// ===================================================================================
+// TnrCustomComm
+// ===================================================================================
+
+TnrCustomComm::TnrCustomComm(QObject* AOwner) : TnrBaseIO(AOwner), Stat(std::make_unique<TComStat>()) {
+    SetUseMainThread(true);
+    fTraceStates.store(0);
+    CommCfg.dwSize = sizeof(TCommConfig);
+    CommCfg.dcb.DCBlength = sizeof(TDCB);
+    SetBufferInSize(8192);
+    SetBufferOutSize(8192);
+}
+
+TnrCustomComm::~TnrCustomComm() {
+    DestroyingClose();
+}
+
+void TnrCustomComm::DestroyingClose() {
+    if (fDestroying) return;
+    fDestroying = true;
+    try {
+        SetTerminal(nullptr);
+        SetDataProcessor(nullptr);
+        OnTraceState = nullptr;
+        DoClose();
+    } catch (...) {
+        // Nothing may leave a destructor; DoClose has closed the handle whatever happened.
+    }
+}
+
+std::shared_ptr<TCommSession> TnrCustomComm::CurrentSession() const {
+    std::lock_guard g(fSessionLock);
+    return fSession;
+}
+
+// --- Line settings ---
+
+void TnrCustomComm::ApplyLineSettings() {
+    TDCB& dcb = CommCfg.dcb;
+    dcb.DCBlength = sizeof(TDCB);
+    dcb.Flags &= kKeptFlags;
+    if (RS485Mode())
+        dcb.Flags |= kFlagsRS485;
+    else if (fProtocol == spXonXoff)
+        dcb.Flags |= kFlagsXonXoff;
+    else if (fProtocol == spHardware)
+        dcb.Flags |= kFlagsHardware;
+    else
+        dcb.Flags |= kFlagsNone;
+    dcb.XonLim = 80;
+    dcb.XoffLim = 200;
+    dcb.XonChar = 0x11;
+    dcb.XoffChar = 0x13;
+    // The driver keeps what it can of the settings; the port stays open either way.
+    if (IsOpen()) SetCommState(Handle(), dcb);
+}
+
+void TnrCustomComm::ApplySettings() {
+    const THandle h = Handle();
+    ClearCommError(h, nullptr, nullptr);
+    SetupComm(h, fBufferInSize, fBufferOutSize);
+    SetTimeouts(fCommTimeouts);
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetBaudRate(std::uint32_t Value) {
+    CommCfg.dcb.BaudRate = Value;
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetParity(TParity Value) {
+    CommCfg.dcb.Parity = static_cast<std::uint8_t>(Value);
+    if (Value == pNone)
+        CommCfg.dcb.Flags &= ~DCB_fParity;
+    else
+        CommCfg.dcb.Flags |= DCB_fParity;
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetStopBits(TStopBits Value) {
+    CommCfg.dcb.StopBits = static_cast<std::uint8_t>(Value);
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetByteSize(std::uint8_t Value) {
+    CommCfg.dcb.ByteSize = (Value >= 4 && Value <= 8) ? Value : 8;
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetStreamProtocol(TStreamProtocol Value) {
+    fProtocol = Value;
+    ApplyLineSettings();
+}
+
+void TnrCustomComm::SetRS485Mode(bool Value) {
+    fRS485Mode.store(Value, std::memory_order_relaxed);
+    ApplyLineSettings();
+    // Software direction control needs the transmit-empty event to lower RTS again; set
+    // the mask now rather than at the next open, or RTS would stay up after a send.
+    if (IsOpen()) SetTraceStates(TraceStates());
+}
+
+void TnrCustomComm::SetEventChar(char16_t Value) {
+    CommCfg.dcb.EvtChar = static_cast<char>(Value & 0xFF);
+    ApplyLineSettings();
+}
+
+char16_t TnrCustomComm::EventChar() const {
+    return static_cast<std::uint8_t>(CommCfg.dcb.EvtChar);
+}
+
+// --- Queues, timeouts, event mask ---
+
+void TnrCustomComm::SetBufferInSize(std::uint16_t Value) {
+    if (IsOpen()) SetupComm(Handle(), Value, fBufferOutSize);
+    fBufferInSize = Value;
+}
+
+void TnrCustomComm::SetBufferOutSize(std::uint16_t Value) {
+    if (IsOpen()) SetupComm(Handle(), fBufferInSize, Value);
+    fBufferOutSize = Value;
+}
+
+void TnrCustomComm::SetTimeouts(const TCommTimeouts& Timeouts) {
+    fCommTimeouts = Timeouts;
+    if (IsOpen()) SetCommTimeouts(Handle(), fCommTimeouts);
+}
+
+void TnrCustomComm::SetTimeoutRead(std::uint32_t Value) {
+    TCommTimeouts t = fCommTimeouts;
+    t.ReadIntervalTimeout = Value;
+    SetTimeouts(t);
+}
+
+void TnrCustomComm::SetTimeoutWrite(std::uint32_t Value) {
+    TCommTimeouts t = fCommTimeouts;
+    t.WriteTotalTimeoutConstant = Value;
+    SetTimeouts(t);
+}
+
+std::uint32_t TnrCustomComm::EventMask(TTraceStates States) const {
+    std::uint32_t mask = TraceStatesToEventMask(States);
+    if (SoftwareRS485()) mask |= EV_TXEMPTY;
+    return mask;
+}
+
+void TnrCustomComm::SetTraceStates(TTraceStates Value) {
+    const std::uint32_t mask = EventMask(Value);
+    fTraceStates.store(Value.Bits, std::memory_order_relaxed);
+    // A wait pending on the event thread ends with an empty mask and the next wait uses
+    // the new one, so no event is lost.
+    if (IsOpen()) SetCommMask(Handle(), mask);
+}
+
+// --- Open and close ---
+
+void TnrCustomComm::AllocReceiveBuffer() {
+    FreeReceiveBuffer();
+    const std::uint32_t size = std::max<std::uint32_t>(fBufferInSize, kMinReceiveBuffer);
+    glBuffer.reset(new std::uint8_t[size]());
+    fReceiveBufferSize = size;
+}
+
+void TnrCustomComm::FreeReceiveBuffer() {
+    glBuffer.reset();
+    fReceiveBufferSize = 0;
+}
+
+void TnrCustomComm::DoOpen() {
+    DoClose();
+    fTotalReceived.store(0, std::memory_order_relaxed);
+    fTotalSent.store(0, std::memory_order_relaxed);
+    BaseDoOpen();
+    if (!IsOpen()) {
+        const std::uint32_t error = GetLastError();
+        LastErrorString =
+            Format(QStringLiteral("Device \"%s\" Open Error !!!\r%s"), {ComName(), SysErrorMessage(error)});
+        DoFatalError(1, 0, LastErrorString, false);
+        return;
+    }
+    fIsNotSupportRS485.store(!SupportsRS485(Handle()), std::memory_order_relaxed);
+    AllocReceiveBuffer();
+    WriteLogFmt(dlSimple, QStringLiteral("The port %s is opened succesfully"), {ComName()});
+    ApplySettings();
+    SetTraceStates(TraceStates());
+    try {
+        StartThreads();
+    } catch (const std::system_error& e) {
+        // No thread could be created: an open port without its threads would never deliver.
+        const QString name = ComName();
+        ShutDown(false);
+        LastErrorString = Format(QStringLiteral("Device \"%s\" Open Error !!!\r%s"),
+                                 {name, SysErrorMessage(static_cast<std::uint32_t>(e.code().value()))});
+        DoFatalError(1, 0, LastErrorString, false);
+        return;
+    }
+    DoNotify(NOTIFY_OPENED);
+}
+
+void TnrCustomComm::DoClose() {
+    if (IsOpen()) {
+        try {
+            if (ShutDown(true)) WriteLog(dlSimple, QStringLiteral("The port is closed succesfully"));
+        } catch (...) {
+            // The close must complete whatever a listener or the log raised.
+            try {
+                StopThreads();
+                BaseDoClose();
+            } catch (...) {
+            }
+        }
+    }
+    TraceStateChanged(this, TTraceStates{tsTxEmpty});
+}
+
+bool TnrCustomComm::ShutDown(bool Purge) {
+    for (;;) {
+        const auto session = CurrentSession();
+        std::unique_lock<std::recursive_mutex> lk;
+        if (session) lk = std::unique_lock(session->ProcessLock);
+        // Another thread may have closed, or closed and reopened, the port while this one
+        // waited for the lock: take the lock of the open that is current now.
+        if (CurrentSession() != session) continue;
+        if (!IsOpen()) return false;
+        StopThreads();
+        if (Purge && NotYetSend() > 0) ClearDeviceBuffers();
+        FreeReceiveBuffer();
+        BaseDoClose();
+        DoNotify(NOTIFY_CLOSED);
+        return true;
+    }
+}
+
+void TnrCustomComm::StartThreads() {
+    if (CurrentSession()) return;
+    auto session = std::make_shared<TCommSession>(Handle());
+    // The message thread first: the event thread may post at once. The queue accepts
+    // posts before the message thread runs, so no pause is needed.
+    TMsgThread::Start(this, session);
+    try {
+        TCommThread::Start(this, Handle(), session);
+    } catch (...) {
+        std::lock_guard lk(session->ProcessLock);
+        session->Terminate();
+        throw;
+    }
+    std::lock_guard g(fSessionLock);
+    fSession = std::move(session);
+}
+
+void TnrCustomComm::StopThreads() {
+    const auto session = CurrentSession();
+    if (!session) return;
+    // Under the processing lock: an event being processed on the message thread finishes
+    // first, and none starts afterwards. Nobody waits for the threads themselves.
+    std::lock_guard lk(session->ProcessLock);
+    session->Terminate();
+    std::lock_guard g(fSessionLock);
+    if (fSession == session) fSession.reset();
+}
+
+// --- Event processing ---
+
+void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
+    if (Msg.Msg != CommMsgComEvent()) return;
+    const auto session = CurrentSession();
+    // A handler may close the port, reopen it, or destroy the component: once this open
+    // has ended, nothing of the component is touched any more.
+    const auto ended = [&] { return session ? session->Terminated() : !IsOpen(); };
+    const THandle h = Handle();
+    const auto mask = static_cast<std::uint32_t>(Msg.WParam);
+    TTraceStates events;
+    try {
+        std::uint32_t errors = 0;
+        if (!ClearCommError(h, &errors, Stat.get())) {
+            errors = 0;
+            *Stat = TComStat{};
+        }
+        if (errors != 0) {
+            // The waiting bytes stay queued for the next receive event.
+            DoCommError(errors, 0, TComStateFlags::FromBits(static_cast<std::uint8_t>(Stat->Flags)));
+            return;
+        }
+        if ((mask & EV_RXCHAR) && Stat->cbInQue > 0) {
+            const bool deliver = TraceStates().Contains(tsRxChar) || HasReceiver();
+            fTotalReceived.fetch_add(Stat->cbInQue, std::memory_order_relaxed);
+            if (deliver && glBuffer) {
+                // Bytes arriving during the delivery are delivered too, up to one more
+                // buffer: under a flood the loop would otherwise never end, and the thread
+                // running it (the user-interface thread, or the one a close waits for)
+                // would be held forever. What is left goes to a new event behind the
+                // events already queued.
+                std::uint64_t budget = std::uint64_t(Stat->cbInQue) + fReceiveBufferSize;
+                do {
+                    const std::uint32_t n = std::min(Stat->cbInQue, fReceiveBufferSize);
+                    std::uint32_t got = 0;
+                    if (!ReadFile(h, glBuffer.get(), n, got) || got == 0) break;
+                    DoReceived(glBuffer.get(), got);
+                    if (ended()) return;
+                    budget -= std::min<std::uint64_t>(budget, got);
+                    // Errors found here are cleared, not reported: the bytes were good.
+                    if (!ClearCommError(h, nullptr, Stat.get())) *Stat = TComStat{};
+                } while (Stat->cbInQue > 0 && budget > 0);
+                if (Stat->cbInQue > 0 && session) {
+                    TCommQueueItem more;
+                    more.Msg.Msg = CommMsgComEvent();
+                    more.Msg.WParam = EV_RXCHAR;
+                    session->Queue.Post(more);
+                }
+            }
+        }
+        if (mask & EV_TXEMPTY) {
+            if (SoftwareRS485()) SetStateRTS(false);
+            if (ended()) return;
+            const bool handled = DoAfterSend();
+            if (TraceStates().Contains(tsTxEmpty) && !handled && OnAfterSend) OnAfterSend(this);
+            if (ended()) return;
+        }
+        const TTraceStates traced = TraceStates();
+        for (const TTraceEvent& e : kReportedEvents)
+            if (traced.Contains(e.State) && (mask & e.Event)) events.Include(e.State);
+        if (!events.Empty()) TraceStateChanged(this, events);
+    } catch (const ENrException& e) {
+        DoFatalError(1, GetLastError(), e.Message(), true);
+    }
+}
+
+void TnrCustomComm::TraceStateChanged(QObject* Sender, TTraceStates Events) {
+    const TModemSignals lines = ModemSignals();
+    {
+        std::lock_guard g(fLinkLock);
+        if (fMonitor.CTS) SetControlChecked(fMonitor.CTS, lines.Contains(msCTS));
+        if (fMonitor.DSR) SetControlChecked(fMonitor.DSR, lines.Contains(msDSR));
+        if (fMonitor.RLSD) SetControlChecked(fMonitor.RLSD, lines.Contains(msRLSD));
+        // The ring lamp stays lit: the component never puts it out.
+        if (Events.Contains(tsRing) && fMonitor.Ring) SetControlChecked(fMonitor.Ring, true);
+    }
+    if (OnTraceState) OnTraceState(Sender, Events);
+}
+
+void TnrCustomComm::SetControlChecked(QObject* Control, bool Value) {
+    static const char* const kChecked = "Checked";
+    if (!Control || Control->metaObject()->indexOfProperty(kChecked) < 0) return;
+    if (Control->thread() == QThread::currentThread()) {
+        Control->setProperty(kChecked, Value);
+        return;
+    }
+    // A widget may only be changed on its own thread; the control is the context, so the
+    // call is dropped if it is destroyed first.
+    QMetaObject::invokeMethod(
+        Control, [Control, Value] { Control->setProperty(kChecked, Value); }, Qt::QueuedConnection);
+}
+
+void TnrCustomComm::DoCommError(std::uint32_t CommCode, std::uint32_t SysError, TComStateFlags State) {
+    if (SoftwareRS485()) SetStateRTS(false);
+    bool flFlashBuffers = false;
+    WriteLogFmt(dlDetail, QStringLiteral("Communication Error %d:%d %X"), {CommCode, SysError, State.Bits});
+    if (OnCommError) OnCommError(this, CommCode, SysError, State, flFlashBuffers);
+    if (flFlashBuffers) ClearDeviceBuffers();
+}
+
+// --- Monitor controls ---
+
+QObject* TnrCustomComm::Monitor(QObject* TMonitorLinks::*link) const {
+    std::lock_guard g(fLinkLock);
+    return fMonitor.*link;
+}
+
+void TnrCustomComm::SetMonitor(QObject* TMonitorLinks::*link, QObject* Value) {
+    std::lock_guard g(fLinkLock);
+    fMonitor.*link = Value;
+    if (Value) FreeNotification(Value);
+}
+
+QObject* TnrCustomComm::MonitorCTS() const {
+    return Monitor(&TMonitorLinks::CTS);
+}
+void TnrCustomComm::SetMonitorCTS(QObject* Value) {
+    SetMonitor(&TMonitorLinks::CTS, Value);
+}
+QObject* TnrCustomComm::MonitorDSR() const {
+    return Monitor(&TMonitorLinks::DSR);
+}
+void TnrCustomComm::SetMonitorDSR(QObject* Value) {
+    SetMonitor(&TMonitorLinks::DSR, Value);
+}
+QObject* TnrCustomComm::MonitorRLSD() const {
+    return Monitor(&TMonitorLinks::RLSD);
+}
+void TnrCustomComm::SetMonitorRLSD(QObject* Value) {
+    SetMonitor(&TMonitorLinks::RLSD, Value);
+}
+QObject* TnrCustomComm::MonitorRing() const {
+    return Monitor(&TMonitorLinks::Ring);
+}
+void TnrCustomComm::SetMonitorRing(QObject* Value) {
+    SetMonitor(&TMonitorLinks::Ring, Value);
+}
+
+void TnrCustomComm::Notification(QObject* AComponent, TOperation Operation) {
+    TnrBaseIO::Notification(AComponent, Operation);
+    if (Operation != TOperation::opRemove) return;
+    std::lock_guard g(fLinkLock);
+    for (QObject** link : {&fMonitor.CTS, &fMonitor.DSR, &fMonitor.RLSD, &fMonitor.Ring})
+        if (*link == AComponent) *link = nullptr;
+}
+
+// --- Status ---
+
+TModemSignals TnrCustomComm::ModemSignals() const {
+    std::uint32_t status = 0;
+    if (!IsOpen() || !GetCommModemStatus(Handle(), status)) return {};
+    TModemSignals lines;
+    if (status & MS_CTS_ON) lines.Include(msCTS);
+    if (status & MS_DSR_ON) lines.Include(msDSR);
+    if (status & MS_RING_ON) lines.Include(msRing);
+    if (status & MS_RLSD_ON) lines.Include(msRLSD);
+    return lines;
+}
+
+std::uint32_t TnrCustomComm::ReadyForRead() const {
+    TComStat stat;
+    if (!IsOpen() || !ClearCommError(Handle(), nullptr, &stat)) return 0;
+    return stat.cbInQue;
+}
+
+std::uint32_t TnrCustomComm::NotYetSend() const {
+    if (!IsOpen()) return 0;
+    std::uint32_t pending = 0;
+    if (const auto session = CurrentSession())
+        if (const auto writer = session->Writer(false)) pending = writer->Pending();
+    TComStat stat;
+    if (ClearCommError(Handle(), nullptr, &stat)) pending += stat.cbOutQue;
+    return pending;
+}
+
+const TCommProp* TnrCustomComm::CommProp() {
+    if (IsOpen()) GetCommProperties(Handle(), ComProp);
+    return &ComProp;
+}
+
+// --- Sending ---
+
+bool TnrCustomComm::WriteBytes(QByteArray Bytes, bool Wait) {
+    const auto session = CurrentSession();
+    std::shared_ptr<TCommWriter> writer;
+    try {
+        if (session) writer = session->Writer(true);
+    } catch (const std::system_error& e) {
+        SetLastError(static_cast<std::uint32_t>(e.code().value()));
+        return false;
+    }
+    if (!writer) {
+        SetLastError(EBADF);
+        return false;
+    }
+    return writer->Write(std::move(Bytes), Wait);
+}
+
+void TnrCustomComm::SendChar(char16_t Ch) {
+    if (!IsOpen()) return;
+    const auto byte = static_cast<std::uint8_t>(Ch & 0xFF);
+    WriteLogFmt(dlDebug, QStringLiteral("Try to send char %2Xh ..."), {byte});
+    if (SoftwareRS485()) SetStateRTS(true);
+    if (WriteBytes(QByteArray(1, static_cast<char>(byte)), true))
+        fTotalSent.fetch_add(1, std::memory_order_relaxed);
+    else
+        DoCommError(0, GetLastError(), TComStateFlags{});
+}
+
+void TnrCustomComm::SendString(const QByteArray& S) {
+    if (!IsOpen() || S.isEmpty()) return;
+    WriteLogFmt(dlDebug, QStringLiteral("Try to send string %s ..."), {AnsiToUnicode(S)});
+    if (SoftwareRS485()) SetStateRTS(true);
+    // A private copy: the writer thread must not share the caller's array.
+    if (WriteBytes(QByteArray(S.constData(), S.size()), true))
+        fTotalSent.fetch_add(static_cast<std::uint32_t>(S.size()), std::memory_order_relaxed);
+    else
+        DoCommError(0, GetLastError(), TComStateFlags{});
+}
+
+void TnrCustomComm::SendData(const std::uint8_t* Buff, std::uint32_t N) {
+    if (!IsOpen()) return;
+    WriteLogFmt(dlDebug, QStringLiteral("Try to send the data with %d length ..."), {N});
+    if (!Buff && N > 0) {
+        DoCommError(0, EINVAL, TComStateFlags{});
+        return;
+    }
+    if (SoftwareRS485()) SetStateRTS(true);
+    // The writer keeps its own copy: the caller may reuse its buffer at once, and a second
+    // SendData never shares the bookkeeping of one still being written.
+    const bool started = N == 0 || WriteBytes(QByteArray(reinterpret_cast<const char*>(Buff), N), false);
+    if (started) {
+        fTotalSent.fetch_add(N, std::memory_order_relaxed);
+        WriteLog(dlDebug, QStringLiteral("... the data transmittion is OK!"));
+    } else {
+        DoCommError(0, GetLastError(), TComStateFlags{});
+    }
+}
+
+void TnrCustomComm::SendAheadChar(char16_t Ch) {
+    if (!IsOpen()) return;
+    if (SoftwareRS485()) SetStateRTS(true);
+    if (TransmitCommChar(Handle(), static_cast<char>(Ch & 0xFF)))
+        fTotalSent.fetch_add(1, std::memory_order_relaxed);
+    else
+        DoCommError(0, GetLastError(), TComStateFlags{});
+}
+
+void TnrCustomComm::FlushOutputBuffer() {
+    if (!IsOpen()) return;
+    // An empty transfer completes after every transfer queued before it.
+    if (const auto session = CurrentSession())
+        if (const auto writer = session->Writer(false)) writer->Write(QByteArray(), true);
+    FlushFileBuffers(Handle());
+}
+
+// --- Purges ---
+
+void TnrCustomComm::ClearDeviceInput() {
+    if (IsOpen()) PurgeComm(Handle(), PURGE_RXABORT | PURGE_RXCLEAR);
+}
+
+void TnrCustomComm::ClearDeviceOutput() {
+    if (!IsOpen()) return;
+    if (const auto session = CurrentSession())
+        if (const auto writer = session->Writer(false)) writer->Abort();
+    PurgeComm(Handle(), PURGE_TXABORT | PURGE_TXCLEAR);
+    if (SoftwareRS485()) SetStateRTS(false);
+}
+
+void TnrCustomComm::ClearDeviceBuffers() {
+    if (!IsOpen()) return;
+    // Dropping the writer's queued transfers is what cancelling pending I/O means here.
+    if (const auto session = CurrentSession())
+        if (const auto writer = session->Writer(false)) writer->Abort();
+    PurgeComm(Handle(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
+    if (SoftwareRS485()) SetStateRTS(false);
+}
+
+// --- Reading ---
+
+std::uint32_t TnrCustomComm::Read(std::uint8_t* Buffer, std::uint32_t Len) {
+    if (!IsOpen() || !Buffer || Len == 0) return 0;
+    std::uint32_t got = 0;
+    if (!ReadFile(Handle(), Buffer, Len, got)) return 0;
+    return got;
+}
+
+std::uint32_t TnrCustomComm::ReadAll(std::uint8_t* Buffer) {
+    return Read(Buffer, ReadyForRead());
+}
+
+int TnrCustomComm::ReadMax(std::uint8_t* Buffer, int MaxLen) {
+    if (MaxLen <= 0) return 0;
+    const std::uint32_t n = std::min(ReadyForRead(), static_cast<std::uint32_t>(MaxLen));
+    return static_cast<int>(Read(Buffer, n));
+}
+
+QByteArray TnrCustomComm::ReadString() {
+    const std::uint32_t n = ReadyForRead();
+    if (n == 0) return {};
+    QByteArray s(static_cast<qsizetype>(n), '\0');
+    s.truncate(Read(reinterpret_cast<std::uint8_t*>(s.data()), n));
+    return s;
+}
+
+// --- Waits ---
+
+bool TnrCustomComm::WaitForBytes(std::uint32_t Count, std::uint32_t Ms) {
+    if (!IsOpen()) return false;
+    const TTraceStates saved = TraceStates();
+    // Without tsRxChar, event processing leaves the bytes queued unless a receiver wants
+    // them.
+    SetTraceStates(saved - TTraceStates{tsRxChar});
+    QElapsedTimer clock;
+    clock.start();
+    bool result = false;
+    while (IsOpen()) {
+        if (ReadyForRead() >= Count) {
+            result = true;
+            break;
+        }
+        if (clock.elapsed() >= static_cast<qint64>(Ms)) break;
+        PauseProcessingEvents(5);
+    }
+    SetTraceStates(saved);
+    return result;
+}
+
+bool TnrCustomComm::WaitForSignal(TModemSignal Signal, std::uint32_t Ms) {
+    if (!IsOpen()) return false;
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        if (ModemSignals().Contains(Signal)) return true;
+        if (!IsOpen() || clock.elapsed() >= static_cast<qint64>(Ms)) return false;
+        PauseProcessingEvents(5);
+    }
+}
+
+// --- Line control ---
+
+void TnrCustomComm::SetStateDTR(bool State) {
+    if (!IsOpen()) return;
+    EscapeCommFunction(Handle(), State ? SETDTR : CLRDTR);
+    TraceStateChanged(this, TTraceStates{tsDSR});
+}
+
+void TnrCustomComm::SetStateRTS(bool State) {
+    if (!IsOpen()) return;
+    EscapeCommFunction(Handle(), State ? SETRTS : CLRRTS);
+    TraceStateChanged(this, TTraceStates{tsCTS});
+}
+
+void TnrCustomComm::SetStateX(bool State) {
+    if (IsOpen()) EscapeCommFunction(Handle(), State ? SETXON : SETXOFF);
+}
+
+void TnrCustomComm::SetStateBreak(bool State) {
+    if (IsOpen()) EscapeCommFunction(Handle(), State ? SETBREAK : CLRBREAK);
+}
+
+QString TnrCustomComm::ComName() const {
+    return QStringLiteral("Unknown");
+}
+
+// ===================================================================================
+// TnrCustomSerialComm
+// ===================================================================================
+
+TnrCustomSerialComm::TnrCustomSerialComm(QObject* AOwner) : TnrCustomComm(AOwner) {
+    sLogPrefix = QStringLiteral("nrComm: ");
+    CommCfg = GetDefaultCommConfig();
+    SetComPort(cpCOM1);
+    SetBaudRate(19200);
+    SetByteSize(8);
+    SetParity(pNone);
+    SetStopBits(sbOne);
+    SetStreamProtocol(spHardware);
+    SetEventChar(0);
+}
+
+TnrCustomSerialComm::~TnrCustomSerialComm() {
+    DestroyingClose();
+}
+
+THandle TnrCustomSerialComm::OpenDevice() {
+    THandle h = INVALID_HANDLE_VALUE;
+    if (fExtHandle != 0) {
+        // A handle that names no open device would leave the port "open" with nothing
+        // behind it.
+        if (LookupHandleAs<TnrSerialDevice>(fExtHandle))
+            h = fExtHandle;
+        else
+            SetLastError(EBADF);
+    } else {
+        const int index = GetDeviceIndex();
+        h = OpenPortByName(index >= 0 ? GetDevice(index)->PortName
+                                      : Format(QStringLiteral("COM%u"), {fComPortNo}));
+    }
+    fExtHandle = 0;
+    return h;
+}
+
+QString TnrCustomSerialComm::ComName() const {
+    const int index = GetDeviceIndex();
+    return index >= 0 ? GetDevice(index)->PortName : Format(QStringLiteral("COM%u"), {fComPortNo});
+}
+
+void TnrCustomSerialComm::SetDeviceIndex(int Value) {
+    if (Value >= 0 && Value < DeviceCount())
+        SetComPortNo(static_cast<std::uint16_t>(GetDevice(Value)->Data & 0xFFFF));
+}
+
+int TnrCustomSerialComm::GetDeviceIndex() const {
+    return IndexOfData(static_cast<std::int32_t>(fComPortNo));
+}
+
+void TnrCustomSerialComm::Update() {
+    ClearDeviceList();
+    GetDeviceList(nullptr);
+    TnrBaseIO::Update();
+}
+
+void TnrCustomSerialComm::SetComPortNo(std::uint16_t Value) {
+    const bool wasActive = Active();
+    SetActive(false);
+    fComPortNo = Value;
+    SetActive(wasActive);
+    DoNotify(NOTIFY_DEVICE_CHANGED);
+}
+
+TComPort TnrCustomSerialComm::ComPort() const {
+    if (fComPortNo >= 1 && fComPortNo <= 8) return static_cast<TComPort>(fComPortNo - 1);
+    return cpCOMxx; // also for port 0, which has no COM name of its own
+}
+
+void TnrCustomSerialComm::SetComPort(TComPort Value) {
+    if (Value != cpCOMxx) SetComPortNo(static_cast<std::uint16_t>(Value + 1));
+}
+
+void TnrCustomSerialComm::SetExtHandle(THandle aHandle) {
+    if (aHandle == 0 || aHandle == INVALID_HANDLE_VALUE) return;
+    if (Active()) DoClose();
+    fExtHandle = aHandle;
+    DoOpen();
+}
+
+void TnrCustomSerialComm::InitDeviceConnect() {
+    if (!IsOpen()) return;
+    ClearDeviceBuffers();
+    SetStateDTR(true);
+    SetStateRTS(false);
+    if (WaitForSignal(msDSR, 200)) {
+        SetStateRTS(true);
+        WriteLog(dlDetail, QStringLiteral("The device connection was succesful tested"));
+    } else {
+        DoFatalError(1, 0, QStringLiteral("Device Connect Initialization Error"), false);
+    }
+}
+
+// ===================================================================================
+// TnrComm
+// ===================================================================================
+
+TnrComm::TnrComm(QObject* AOwner) : TnrCustomSerialComm(AOwner) {}
+
+// Closing here, while the object is still whole, lets OnClose and the listeners see a
+// TnrComm.
+TnrComm::~TnrComm() {
+    DestroyingClose();
+}

@@ -1,0 +1,353 @@
+#include "nrcommthreads.h"
+
+#include "nrcomm.h"
+#include "platform/nrerror.h"
+
+#include <QCoreApplication>
+#include <cerrno>
+#include <exception>
+#include <thread>
+
+namespace {
+
+std::atomic<int> gThreadsRunning{0};
+std::atomic<std::uint32_t> gMsgComEvent{0};
+std::atomic<std::uint32_t> gMsgQuitComEvent{0};
+
+std::uint32_t RegisteredMessage(std::atomic<std::uint32_t>& id, const char* name) {
+    std::uint32_t value = id.load(std::memory_order_acquire);
+    if (value == 0) {
+        // The registry gives the same identifier for the same name, so two threads
+        // racing here store the same value.
+        value = RegisterWindowMessage(QString::fromLatin1(name));
+        id.store(value, std::memory_order_release);
+    }
+    return value;
+}
+
+void RegisterCommMessages() {
+    CommMsgComEvent();
+    CommMsgQuitComEvent();
+}
+
+// Starts a detached thread and counts it while it runs. The count goes up before the
+// thread exists, so a caller that checks it right after starting sees the thread.
+template <class F> void StartCounted(F&& body) {
+    gThreadsRunning.fetch_add(1, std::memory_order_acq_rel);
+    try {
+        std::thread([body = std::forward<F>(body)]() mutable {
+            body();
+            gThreadsRunning.fetch_sub(1, std::memory_order_acq_rel);
+        }).detach();
+    } catch (...) {
+        gThreadsRunning.fetch_sub(1, std::memory_order_acq_rel);
+        throw;
+    }
+}
+
+} // namespace
+
+std::uint32_t CommMsgComEvent() {
+    return RegisteredMessage(gMsgComEvent, "nrCommMsgComEvent");
+}
+
+std::uint32_t CommMsgQuitComEvent() {
+    return RegisteredMessage(gMsgQuitComEvent, "nrCommMsgQuitComEvent");
+}
+
+const TLibraryModule nrcommModule{"nrcomm", &RegisterCommMessages, nullptr};
+
+int CommThreadsRunning() {
+    return gThreadsRunning.load(std::memory_order_acquire);
+}
+
+// --- TCommQueue ---
+
+bool TCommQueue::Post(const TCommQueueItem& item) {
+    std::lock_guard g(fLock);
+    if (fClosed) return false;
+    const bool receiveOnly = item.Kind == TCommQueueItem::ciMessage && item.Msg.WParam == EV_RXCHAR;
+    if (receiveOnly && !fItems.empty()) {
+        const TCommQueueItem& last = fItems.back();
+        if (last.Kind == TCommQueueItem::ciMessage && last.Msg.Msg == item.Msg.Msg &&
+            (last.Msg.WParam & EV_RXCHAR))
+            return true;
+    }
+    fItems.push_back(item);
+    fChanged.notify_one();
+    return true;
+}
+
+bool TCommQueue::Take(TCommQueueItem& item) {
+    std::unique_lock lk(fLock);
+    fChanged.wait(lk, [this] { return fClosed || !fItems.empty(); });
+    if (fClosed) return false;
+    item = fItems.front();
+    fItems.pop_front();
+    return true;
+}
+
+void TCommQueue::Close() {
+    std::lock_guard g(fLock);
+    fClosed = true;
+    fItems.clear();
+    fChanged.notify_all();
+}
+
+bool TCommQueue::IsClosed() const {
+    std::lock_guard g(fLock);
+    return fClosed;
+}
+
+// --- TCommWriter ---
+
+struct TCommWriter::TTransfer {
+    QByteArray Data;
+    bool Wait = false;
+    bool Done = false;
+    bool Ok = false;
+    std::uint32_t Error = 0;
+};
+
+std::shared_ptr<TCommWriter> TCommWriter::Start(THandle hDevice, std::shared_ptr<TCommSession> Session) {
+    auto writer = std::make_shared<TCommWriter>();
+    StartCounted([writer, hDevice, Session] { writer->Execute(hDevice, Session); });
+    return writer;
+}
+
+bool TCommWriter::Write(QByteArray Bytes, bool Wait) {
+    auto transfer = std::make_shared<TTransfer>();
+    transfer->Data = std::move(Bytes);
+    transfer->Wait = Wait;
+    std::unique_lock lk(fLock);
+    if (fClosed) {
+        SetLastError(ECANCELED);
+        return false;
+    }
+    fPending += static_cast<std::uint32_t>(transfer->Data.size());
+    fQueue.push_back(transfer);
+    fChanged.notify_all();
+    if (!Wait) return true;
+    fChanged.wait(lk, [&] { return transfer->Done; });
+    if (!transfer->Ok) SetLastError(transfer->Error);
+    return transfer->Ok;
+}
+
+std::uint32_t TCommWriter::Pending() const {
+    std::lock_guard g(fLock);
+    return fPending;
+}
+
+void TCommWriter::Abort() {
+    std::lock_guard g(fLock);
+    ++fAbortGeneration;
+    // The transfer being written is no longer in the queue: the purge of the driver's
+    // output ends it, and its waiter gets the driver's answer.
+    for (const auto& transfer : fQueue) {
+        fPending -= static_cast<std::uint32_t>(transfer->Data.size());
+        transfer->Done = true;
+        transfer->Ok = false;
+        transfer->Error = ECANCELED;
+    }
+    fQueue.clear();
+    fChanged.notify_all();
+}
+
+void TCommWriter::Close() {
+    {
+        std::lock_guard g(fLock);
+        fClosed = true;
+    }
+    Abort();
+}
+
+void TCommWriter::Execute(THandle hDevice, const std::shared_ptr<TCommSession>& Session) {
+    for (;;) {
+        std::shared_ptr<TTransfer> transfer;
+        std::uint32_t generation = 0;
+        {
+            std::unique_lock lk(fLock);
+            fChanged.wait(lk, [this] { return fClosed || !fQueue.empty(); });
+            if (fQueue.empty()) return; // closed
+            transfer = fQueue.front();
+            fQueue.pop_front();
+            generation = fAbortGeneration;
+        }
+        const auto size = static_cast<std::uint32_t>(transfer->Data.size());
+        std::uint32_t written = 0;
+        const bool ok = size == 0 || WriteFile(hDevice, transfer->Data.constData(), size, written);
+        const std::uint32_t error = ok ? 0 : GetLastError();
+        bool report = false;
+        {
+            std::lock_guard g(fLock);
+            fPending -= size;
+            transfer->Done = true;
+            transfer->Ok = ok;
+            transfer->Error = error;
+            // A transfer nobody waits for reports its own failure, unless a purge or the
+            // close ended it.
+            report = !ok && !transfer->Wait && generation == fAbortGeneration && !fClosed;
+            fChanged.notify_all();
+        }
+        if (report) {
+            TCommQueueItem item;
+            item.Kind = TCommQueueItem::ciSendFailed;
+            item.Msg.WParam = error;
+            Session->Queue.Post(item);
+        }
+    }
+}
+
+// --- TCommSession ---
+
+void TCommSession::Terminate() {
+    fTerminated.store(true, std::memory_order_release);
+    WakeUp.Set();
+    Gate.Close();
+    Queue.Close();
+    std::shared_ptr<TCommWriter> writer;
+    {
+        std::lock_guard g(fWriterLock);
+        writer = std::move(fWriter);
+    }
+    if (writer) writer->Close();
+}
+
+std::shared_ptr<TCommWriter> TCommSession::Writer(bool Start) {
+    std::lock_guard g(fWriterLock);
+    if (!fWriter && Start && !Terminated()) fWriter = TCommWriter::Start(fDevice, shared_from_this());
+    return fWriter;
+}
+
+// --- TCommThread ---
+
+TCommThread::TCommThread(TnrCustomComm* aCom, THandle aDevice, std::shared_ptr<TCommSession> Session)
+    : Com(aCom), hDevice(aDevice), fSession(std::move(Session)) {}
+
+void TCommThread::Start(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCommSession> Session) {
+    auto* thread = new TCommThread(Com, hDevice, std::move(Session));
+    try {
+        StartCounted([thread] {
+            thread->Execute();
+            delete thread;
+        });
+    } catch (...) {
+        delete thread;
+        throw;
+    }
+}
+
+void TCommThread::Execute() {
+    if (hDevice == INVALID_HANDLE_VALUE) return;
+    TCommSession& session = *fSession;
+    while (!session.Terminated()) {
+        std::uint32_t mask = 0;
+        const TnrWaitResult result = WaitCommEvent(hDevice, mask, &session.WakeUp);
+        if (session.Terminated()) break;
+        switch (result) {
+        case TnrWaitResult::wrEvent:
+            // An empty mask: the event mask was changed; the next wait uses the new one.
+            if (mask != 0) {
+                TCommQueueItem item;
+                item.Msg.Msg = CommMsgComEvent();
+                item.Msg.WParam = mask;
+                if (!session.Queue.Post(item)) return; // the message thread has ended: so has this open
+            }
+            break;
+        case TnrWaitResult::wrWoken:
+            session.WakeUp.TryConsume();
+            break;
+        case TnrWaitResult::wrInvalidHandle:
+            return; // someone else closed the port
+        case TnrWaitResult::wrFailed: {
+            // The device is gone. The close is handed to the thread that processes events,
+            // so it can't overlap an event being processed and OnClose runs where the
+            // owner expects it.
+            TCommQueueItem item;
+            item.Kind = TCommQueueItem::ciDeviceFailed;
+            session.Queue.Post(item);
+            return;
+        }
+        }
+    }
+}
+
+// --- TMsgThread ---
+
+TMsgThread::TMsgThread(TnrCustomComm* aCom, std::shared_ptr<TCommSession> Session)
+    : Com(aCom), fSession(std::move(Session)) {}
+
+void TMsgThread::Start(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session) {
+    auto* thread = new TMsgThread(Com, std::move(Session));
+    try {
+        StartCounted([thread] {
+            thread->Execute();
+            delete thread;
+        });
+    } catch (...) {
+        delete thread;
+        throw;
+    }
+}
+
+void TMsgThread::Execute() {
+    if (!Com) return;
+    TCommSession& session = *fSession;
+    TCommQueueItem item;
+    while (session.Queue.Take(item)) {
+        if (item.Kind == TCommQueueItem::ciMessage && item.Msg.Msg == CommMsgQuitComEvent()) break;
+        {
+            std::lock_guard lk(session.ProcessLock);
+            if (session.Terminated()) break;
+            // The component is alive while the lock is held and the session not
+            // terminated: its destruction closes the port, which terminates the session
+            // under this lock.
+            if (!Com->UseMainThread() || !QCoreApplication::instance()) {
+                Handle(item);
+                continue;
+            }
+        }
+        glMsg = item.Msg;
+        // Closed gate (a close has begun): the event is dropped.
+        session.Gate.Run([this, &item] { DeliverEvent(item); });
+    }
+    session.Queue.Close();
+}
+
+void TMsgThread::DeliverEvent(const TCommQueueItem& item) {
+    std::lock_guard lk(fSession->ProcessLock);
+    if (!fSession->Terminated()) Handle(item);
+}
+
+void TMsgThread::Handle(const TCommQueueItem& item) {
+    try {
+        switch (item.Kind) {
+        case TCommQueueItem::ciMessage:
+            Com->ProcessCommEvent(item.Msg);
+            break;
+        case TCommQueueItem::ciDeviceFailed: {
+            // Bytes that arrived before the device went and can still be read are
+            // delivered before the close.
+            TComStat stat;
+            if (ClearCommError(Com->Handle(), nullptr, &stat) && stat.cbInQue > 0) {
+                TMessage msg;
+                msg.Msg = CommMsgComEvent();
+                msg.WParam = EV_RXCHAR;
+                Com->ProcessCommEvent(msg);
+            }
+            // A handler may have closed (or closed and reopened) the port meanwhile.
+            if (!fSession->Terminated()) Com->ShutDown(false);
+            break;
+        }
+        case TCommQueueItem::ciSendFailed:
+            Com->DoCommError(0, static_cast<std::uint32_t>(item.Msg.WParam), TComStateFlags{});
+            break;
+        }
+    } catch (const std::exception& e) {
+        // Not the library's own exception (ProcessCommEvent reports those): show it like
+        // any exception that reaches the event loop, instead of ending the program.
+        ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowException(QStringLiteral("Unknown exception"));
+    }
+}

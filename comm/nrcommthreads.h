@@ -1,0 +1,190 @@
+// The two threads that serve an open serial port, and what they share with it.
+//
+//   TCommThread    the event thread: waits on the port for the events of the mask and
+//                  posts every completed mask, as "nrCommMsgComEvent", to the message
+//                  thread's queue. When the wait fails (the device is gone) it posts a
+//                  device-failed item instead and ends.
+//   TMsgThread     the message thread: takes the queued items one by one, in order, and
+//                  has the component process each: on the user-interface thread, waiting
+//                  for it, when UseMainThread is true and there is an application object;
+//                  else on itself. A device-failed item closes the port the same way, so
+//                  the close never overlaps an event being processed and its OnClose runs
+//                  on the user-interface thread.
+//   TCommSession   the state a component and its two threads share for one open: the
+//                  queue, the event thread's wake-up event, the hand-off gate and the
+//                  processing lock. All three hold it by shared reference; whoever lets go
+//                  last frees it, so a thread still ending after the component was closed
+//                  or destroyed only ever touches the session.
+//   TCommQueue     the message thread's queue of items. Posting to it after the message
+//                  thread has ended is refused.
+//   TCommWriter    the writer thread of an open port, started at its first send: it hands
+//                  queued transfers to the driver one after the other, so a send that
+//                  returns before its bytes are written (SendData) keeps its own copy and
+//                  the bytes of successive sends keep their order. A queued transfer that
+//                  fails is reported through the message thread (DoCommError).
+//
+// The registered messages "nrCommMsgComEvent" and "nrCommMsgQuitComEvent" are registered
+// by nrcommModule at start-up, or at first use.
+//
+// Threads and locks:
+//   - The event thread never touches the component: it uses the port handle it took at
+//     start, the session's wake-up event and the queue.
+//   - The message thread touches the component only while it holds the session's
+//     ProcessLock and has found the session not terminated. TnrCustomComm::StopThreads sets
+//     Terminated under that same lock, and every close goes through it, so a component
+//     can't be closed or destroyed under an event being processed, and nothing processes
+//     after a close has begun. The lock is recursive: a handler may close the port (or
+//     destroy the component) from inside the processing.
+//   - Both threads free themselves when they end; nobody joins them. Closing wakes both at
+//     once (queue closed, wake-up event set, gate closed), so they end promptly.
+#pragma once
+
+#include "nrapplication.h"
+#include "nrmessages.h"
+#include "nrmodules.h"
+#include "platform/nrhandle.h"
+#include "platform/nrserialapi.h"
+
+#include <QByteArray>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+class TnrCustomComm;
+class TCommSession;
+
+// Identifiers of the two registered messages of the serial port module.
+std::uint32_t CommMsgComEvent();
+std::uint32_t CommMsgQuitComEvent();
+
+extern const TLibraryModule nrcommModule;
+
+// One entry of the message thread's queue.
+struct TCommQueueItem {
+    // ciSendFailed: a transfer queued by SendData failed; Msg.WParam is the error code.
+    enum TKind : std::uint8_t { ciMessage, ciDeviceFailed, ciSendFailed };
+    TKind Kind = ciMessage;
+    TMessage Msg;
+};
+
+class TCommQueue {
+public:
+    // False when the queue is closed (its thread has ended or is ending). A receive-only
+    // mask posted while an unprocessed item with EV_RXCHAR is still queued is merged into
+    // it: that item's processing reads every byte waiting by then, so the queue stays
+    // short under a flood of input.
+    bool Post(const TCommQueueItem& item);
+    // Waits for the next item; false once the queue is closed.
+    bool Take(TCommQueueItem& item);
+    // Refuses later posts, drops what is queued and wakes a waiting Take.
+    void Close();
+    bool IsClosed() const;
+
+private:
+    mutable std::mutex fLock;
+    std::condition_variable fChanged;
+    std::deque<TCommQueueItem> fItems;
+    bool fClosed = false;
+};
+
+class TCommWriter {
+public:
+    // Starts the writer thread on hDevice; it ends when the writer is closed.
+    static std::shared_ptr<TCommWriter> Start(THandle hDevice, std::shared_ptr<TCommSession> Session);
+
+    // Queues the bytes. With Wait, waits until the driver took them and returns the
+    // result, with the reason as last error on failure; without, returns once queued.
+    // False with ECANCELED when the writer is closed.
+    bool Write(QByteArray Bytes, bool Wait);
+    // Bytes queued and not yet handed to the driver.
+    std::uint32_t Pending() const;
+    // Drops the queued transfers (they fail with ECANCELED) and keeps the failure of the
+    // one being written, if the purge ends it, from being reported.
+    void Abort();
+    // Refuses later writes, aborts the queued ones and lets the thread end.
+    void Close();
+
+    TCommWriter() = default;
+
+private:
+    struct TTransfer;
+    void Execute(THandle hDevice, const std::shared_ptr<TCommSession>& Session);
+
+    mutable std::mutex fLock;
+    std::condition_variable fChanged;
+    std::deque<std::shared_ptr<TTransfer>> fQueue;
+    std::uint32_t fPending = 0;
+    std::uint32_t fAbortGeneration = 0;
+    bool fClosed = false;
+};
+
+class TCommSession : public std::enable_shared_from_this<TCommSession> {
+public:
+    explicit TCommSession(THandle hDevice) : fDevice(hDevice) {}
+
+    // Guards the message thread's use of the component, event processing and the close.
+    std::recursive_mutex ProcessLock;
+    TCommQueue Queue;
+    // The event thread's "ovl" event: set to end a pending wait.
+    TnrEvent WakeUp;
+    TnrMainThreadGate Gate;
+
+    // Set under ProcessLock; read anywhere.
+    bool Terminated() const { return fTerminated.load(std::memory_order_acquire); }
+    // Ends the threads of this open (call with ProcessLock held): the event thread's
+    // wait, the message thread's queue, a pending hand-off to the user-interface thread
+    // and the writer.
+    void Terminate();
+
+    // The writer of this open, started at the first call with Start; null when it isn't
+    // running or the session has ended.
+    std::shared_ptr<TCommWriter> Writer(bool Start);
+
+private:
+    const THandle fDevice;
+    std::atomic<bool> fTerminated{false};
+    std::mutex fWriterLock;
+    std::shared_ptr<TCommWriter> fWriter;
+};
+
+class TCommThread {
+public:
+    // Starts the event thread on hDevice; it frees itself when it ends.
+    static void Start(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCommSession> Session);
+
+private:
+    TCommThread(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCommSession> Session);
+    void Execute();
+
+    // Only identifies the component served; never dereferenced here.
+    TnrCustomComm* const Com;
+    const THandle hDevice;
+    const std::shared_ptr<TCommSession> fSession;
+};
+
+class TMsgThread {
+public:
+    // Starts the message thread for Com; it frees itself when it ends.
+    static void Start(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session);
+
+private:
+    TMsgThread(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session);
+    void Execute();
+    // Runs one item: with ProcessLock held and the session not terminated.
+    void Handle(const TCommQueueItem& item);
+    // Processes glMsg unless the port is being closed (runs on the user-interface thread).
+    void DeliverEvent(const TCommQueueItem& item);
+
+    TnrCustomComm* const Com;
+    const std::shared_ptr<TCommSession> fSession;
+    // The message being handled.
+    TMessage glMsg;
+};
+
+// Number of port threads (event and message threads of every component) still running,
+// for tests and diagnostics.
+int CommThreadsRunning();
