@@ -125,10 +125,27 @@ void BenchAppend(const QByteArray& wire, const std::vector<TLine>& lines, double
     QFile::remove(path);
 }
 
+// The pane with the time its paints take.
+class TTimedPane : public TMemoPane {
+public:
+    qint64 paintNs = 0;
+    qint64 worstPaintNs = 0;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QElapsedTimer timer;
+        timer.start();
+        TMemoPane::paintEvent(event);
+        const qint64 spent = timer.nsecsElapsed();
+        paintNs += spent;
+        worstPaintNs = std::max(worstPaintNs, spent);
+    }
+};
+
 void BenchLive(const QByteArray& wire, double megabytes) {
     constexpr qsizetype kDelivery = 8192;
     struct TChannel {
-        TMemoPane pane;
+        TTimedPane pane;
         QByteArray pending;
         qint64 firstUnpaintedNs = -1;
         qint64 worstDelayNs = 0;
@@ -232,6 +249,9 @@ void BenchLive(const QByteArray& wire, double megabytes) {
             "%.1f ms\n",
             i + 1, static_cast<long long>(channel.pane.LineCount()), channel.paints, channel.paints / seconds,
             channel.paints ? channel.totalDelayNs / channel.paints / 1e6 : 0.0, channel.worstDelayNs / 1e6);
+        std::printf("live: pane %d: painting a frame takes %.2f ms on average, %.2f ms at worst\n", i + 1,
+                    channel.paints ? channel.pane.paintNs / 1e6 / channel.paints : 0.0,
+                    channel.pane.worstPaintNs / 1e6);
     }
     std::printf("live: 100 ms timer fired %d times, longest interval %.1f ms\n", ticks, worstTickNs / 1e6);
 }

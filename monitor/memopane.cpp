@@ -669,6 +669,7 @@ void TMemoPane::ReplaceRange(TPosition from, TPosition to, QStringList parts, bo
     if (undoable) edit.removed = TextBetween(from, to);
 
     const qsizetype firstLength = parts.size();
+    edit.createdLines = fLines.Count() == 0;
     const QString prefix = fLines.Mid(from.line, 0, from.column);
     const QString suffix = fLines.Mid(to.line, to.column, fLines.Length(to.line) - to.column);
     const qsizetype lastPartLength = parts.last().size();
@@ -680,6 +681,7 @@ void TMemoPane::ReplaceRange(TPosition from, TPosition to, QStringList parts, bo
         fLines.Replace(from.line, to.line - from.line + 1, parts);
     // A pane edited down to nothing is empty, as one that was cleared: no line at all.
     if (fLines.Count() == 1 && fLines.Length(0) == 0) fLines.Replace(0, 1, {});
+    edit.removedAll = fLines.Count() == 0;
 
     const TPosition end{from.line + firstLength - 1, (firstLength == 1 ? prefix.size() : 0) + lastPartLength};
     edit.to = end;
@@ -717,14 +719,27 @@ void TMemoPane::Undo() {
     if (fUndo.empty()) return;
     const TEdit edit = fUndo.back();
     fUndo.pop_back();
-    const std::size_t depth = fUndo.size();
     // Removed text is lines joined with CR LF; a line feed alone is a character of a line.
-    ReplaceRange(edit.from, edit.to, edit.removed.split(QStringLiteral("\r\n")), false);
-    // Taking an edit back is not itself an edit to take back.
-    fUndo.resize(std::min(depth, fUndo.size()));
+    const QStringList removed = edit.removed.split(QStringLiteral("\r\n"));
+    if (edit.removedAll) {
+        // The edit left no line at all: its lines come back whole, before any line
+        // received since.
+        fLines.Replace(0, 0, removed);
+    } else if (edit.createdLines) {
+        // The edit wrote into an empty pane: its lines go away whole.
+        fLines.Replace(0, edit.to.line + 1, {});
+    } else {
+        const std::size_t depth = fUndo.size();
+        ReplaceRange(edit.from, edit.to, removed, false);
+        // Taking an edit back is not itself an edit to take back.
+        fUndo.resize(std::min(depth, fUndo.size()));
+    }
     fAnchor = Clamp(edit.anchorBefore);
     fCaret = Clamp(edit.caretBefore);
+    fDesiredColumn = -1;
+    UpdateScrollBars();
     EnsureCaretVisible();
+    RestartCaretBlink();
     viewport()->update();
 }
 
@@ -972,22 +987,29 @@ void TMemoPane::mouseDoubleClickEvent(QMouseEvent* event) {
 
 void TMemoPane::contextMenuEvent(QContextMenuEvent* event) {
     QMenu menu(this);
+    menu.setObjectName(QStringLiteral("memoPaneMenu"));
     // The toolkit's own menu texts, so its translation catalogue gives them in French.
     auto text = [](const char* source) { return QCoreApplication::translate("QLineEdit", source); };
     QAction* undo = menu.addAction(text("&Undo"), this, &TMemoPane::Undo);
+    undo->setObjectName(QStringLiteral("actionUndo"));
     undo->setEnabled(CanUndo());
     menu.addSeparator();
     QAction* cut = menu.addAction(text("Cu&t"), this, &TMemoPane::Cut);
+    cut->setObjectName(QStringLiteral("actionCut"));
     cut->setEnabled(HasSelection());
     QAction* copy = menu.addAction(text("&Copy"), this, [this] { Copy(); });
+    copy->setObjectName(QStringLiteral("actionCopy"));
     copy->setEnabled(HasSelection());
     QAction* paste = menu.addAction(text("&Paste"), this, &TMemoPane::Paste);
     const QMimeData* mime = QGuiApplication::clipboard()->mimeData();
+    paste->setObjectName(QStringLiteral("actionPaste"));
     paste->setEnabled(mime && (mime->hasText() || mime->hasFormat(QString::fromLatin1(kLinesMime))));
     QAction* remove = menu.addAction(text("Delete"), this, &TMemoPane::DeleteSelection);
+    remove->setObjectName(QStringLiteral("actionDelete"));
     remove->setEnabled(HasSelection());
     menu.addSeparator();
     QAction* all = menu.addAction(text("Select All"), this, &TMemoPane::SelectAll);
+    all->setObjectName(QStringLiteral("actionSelectAll"));
     all->setEnabled(fLines.Count() > 0);
     menu.exec(event->globalPos());
 }

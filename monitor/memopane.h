@@ -130,6 +130,9 @@ private:
         TPosition caretBefore;
         TPosition anchorBefore;
         bool typing = false;
+        // The pane had no line before the edit / has none after it.
+        bool createdLines = false;
+        bool removedAll = false;
     };
 
     void ScheduleRefresh();

@@ -2,6 +2,7 @@
 // through real key and mouse events while lines arrive, following the tail, and what it
 // paints.
 #include "memopane.h"
+#include "printers.h"
 
 #include "testenv.h"
 
@@ -10,11 +11,13 @@
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QMenu>
 #include <QMimeData>
 #include <QPixmap>
 #include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 namespace {
@@ -455,6 +458,28 @@ TEST_F(MemoPaneTest, UndoTakesBackARunOfTypingAndADeletion) {
     EXPECT_FALSE(pane.CanUndo());
 }
 
+TEST_F(MemoPaneTest, UndoOfEmptyingOrFillingAnEmptyPaneKeepsLaterLines) {
+    // Everything deleted, then a line arrives: undo brings the old lines back above it.
+    AppendBytes("one");
+    AppendBytes("\ntwo");
+    Key(Qt::Key_A, Qt::ControlModifier);
+    Key(Qt::Key_Delete);
+    ASSERT_EQ(pane.LineCount(), 0);
+    AppendBytes("\nthree");
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Lines(), (QStringList{"one", "\ntwo", "\nthree"}));
+
+    // Typing into an empty pane, then a line arrives: undo removes the typed line whole.
+    pane.Clear();
+    QTest::keyClicks(&pane, "ab");
+    Key(Qt::Key_Return);
+    QTest::keyClicks(&pane, "c");
+    AppendBytes("\nfour");
+    Key(Qt::Key_Z, Qt::ControlModifier);
+    EXPECT_EQ(Lines(), QStringList{"\nfour"});
+    EXPECT_EQ(pane.CaretPosition(), TPosition{});
+}
+
 TEST_F(MemoPaneTest, MouseClickDragAndDoubleClick) {
     pane.SetText(QStringLiteral("$GPGGA,123519,4807.038,N\nsecond line here"));
     QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, CellCentre({0, 9}) - QPoint(2, 0));
@@ -473,6 +498,39 @@ TEST_F(MemoPaneTest, MouseClickDragAndDoubleClick) {
 
     QTest::mouseDClick(pane.viewport(), Qt::LeftButton, {}, CellCentre({0, 9}));
     EXPECT_EQ(pane.SelectedText(), QStringLiteral("123519"));
+}
+
+TEST_F(MemoPaneTest, ContextMenuOffersTheEditActions) {
+    pane.SetText(QStringLiteral("alpha beta"));
+    pane.SetCaretPosition({0, 6});
+    pane.SetCaretPosition({0, 10}, true);
+    // Picks one action of the menu once it is open, and reports what was enabled.
+    auto pick = [&](const QString& action) {
+        QStringList enabled;
+        QTimer::singleShot(0, [&] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            if (!menu) return;
+            for (QAction* entry : menu->actions())
+                if (entry->isEnabled() && !entry->objectName().isEmpty()) enabled.append(entry->objectName());
+            if (QAction* chosen = menu->findChild<QAction*>(action)) chosen->trigger();
+            menu->close();
+        });
+        const QPoint at = CellCentre({0, 2});
+        QContextMenuEvent event(QContextMenuEvent::Mouse, at, pane.viewport()->mapToGlobal(at));
+        QApplication::sendEvent(pane.viewport(), &event);
+        return enabled;
+    };
+    QApplication::clipboard()->clear();
+    EXPECT_EQ(pick(QStringLiteral("actionCut")),
+              (QStringList{"actionCut", "actionCopy", "actionDelete", "actionSelectAll"}));
+    EXPECT_EQ(pane.Line(0), QStringLiteral("alpha "));
+    EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("beta"));
+    pick(QStringLiteral("actionPaste"));
+    EXPECT_EQ(pane.Line(0), QStringLiteral("alpha beta"));
+    pick(QStringLiteral("actionUndo"));
+    EXPECT_EQ(pane.Line(0), QStringLiteral("alpha "));
+    pick(QStringLiteral("actionSelectAll"));
+    EXPECT_EQ(pane.SelectedText(), QStringLiteral("alpha "));
 }
 
 // ---- painting ----
