@@ -12,6 +12,10 @@ bool IsMainThread() {
     return app && QThread::currentThread() == app->thread();
 }
 
+namespace {
+std::mutex gHandOff;
+}
+
 struct TnrMainThreadGate::TCall {
     bool started = false;
     bool done = false;
@@ -34,9 +38,15 @@ bool TnrMainThreadGate::Run(const std::function<void()>& call) {
     auto state = std::make_shared<TCall>();
     // The call captures the caller's stack by reference: it either runs while the caller
     // waits below, or is abandoned before it starts and never runs.
+    // The call object is written here, inside invokeMethod, and read on the user-interface
+    // thread. Qt's event queue orders the two, but inside Qt, where a race checker can't
+    // see it; holding gHandOff across the post, and taking it before the call reads
+    // anything, makes that order visible.
+    std::unique_lock handOff(gHandOff);
     QMetaObject::invokeMethod(
         app,
         [shared, state, &call] {
+            { std::lock_guard visible(gHandOff); }
             {
                 std::lock_guard g(shared->lock);
                 if (state->abandoned || shared->closed) {
@@ -56,6 +66,7 @@ bool TnrMainThreadGate::Run(const std::function<void()>& call) {
             shared->changed.notify_all();
         },
         Qt::QueuedConnection);
+    handOff.unlock();
 
     std::unique_lock lk(shared->lock);
     shared->changed.wait(lk, [&] { return state->done || state->abandoned || (shared->closed && !state->started); });

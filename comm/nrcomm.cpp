@@ -408,9 +408,17 @@ void TnrCustomComm::SetControlChecked(QObject* Control, bool Value) {
         return;
     }
     // A widget may only be changed on its own thread; the control is the context, so the
-    // call is dropped if it is destroyed first.
+    // call is dropped if it is destroyed first. The hand-off lock makes the order of
+    // writing the call and running it visible to race checkers (Qt's queue isn't).
+    static std::mutex handOff;
+    std::lock_guard posting(handOff);
     QMetaObject::invokeMethod(
-        Control, [Control, Value] { Control->setProperty(kChecked, Value); }, Qt::QueuedConnection);
+        Control,
+        [Control, Value] {
+            { std::lock_guard visible(handOff); }
+            Control->setProperty(kChecked, Value);
+        },
+        Qt::QueuedConnection);
 }
 
 void TnrCustomComm::DoCommError(std::uint32_t CommCode, std::uint32_t SysError, TComStateFlags State) {

@@ -63,16 +63,17 @@ TEST(CommSettings, NewComponentIs19200EightNoneOneWithHardwareHandshake) {
     EXPECT_FALSE(com.Active());
     EXPECT_EQ(com.ComName(), QStringLiteral("COM1"));
 
-    const TDCB& dcb = com.LineSettings();
-    EXPECT_EQ(dcb.DCBlength, 28u);
+    const TDCB dcb = com.LineSettings();
+    // Packed fields: compared as values (+), never bound to references.
+    EXPECT_EQ(+dcb.DCBlength, 28u);
     EXPECT_EQ(dcb.Flags & DCB_fParity, 0u);
     EXPECT_NE(dcb.Flags & DCB_fBinary, 0u);
     EXPECT_NE(dcb.Flags & DCB_fOutxCtsFlow, 0u);
     EXPECT_EQ(dcb.Flags & DCB_fRtsControlMask, DCB_fRtsControlHandshake);
     EXPECT_EQ(dcb.Flags & DCB_fDtrControlMask, DCB_fDtrControlEnable);
     EXPECT_EQ(dcb.Flags & (DCB_fOutX | DCB_fInX), 0u);
-    EXPECT_EQ(dcb.XonLim, 80);
-    EXPECT_EQ(dcb.XoffLim, 200);
+    EXPECT_EQ(+dcb.XonLim, 80);
+    EXPECT_EQ(+dcb.XoffLim, 200);
     EXPECT_EQ(dcb.XonChar, 0x11);
     EXPECT_EQ(dcb.XoffChar, 0x13);
 }
@@ -211,7 +212,7 @@ TEST(CommSettings, OpenAppliesEverySettingAndCloseReportsInOrder) {
     const auto states = port.Device->AppliedStates();
     ASSERT_FALSE(states.empty());
     EXPECT_EQ(0, std::memcmp(&states.back(), &com.LineSettings(), sizeof(TDCB)));
-    EXPECT_EQ(states.back().BaudRate, 38400u);
+    EXPECT_EQ(+states.back().BaudRate, 38400u);
     EXPECT_EQ(states.back().ByteSize, 7);
     EXPECT_EQ(states.back().Parity, ODDPARITY);
     EXPECT_EQ(states.back().StopBits, TWOSTOPBITS);
