@@ -16,7 +16,8 @@ namespace {
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 timespec TimeoutUntil(TReplayClock::time_point wake, TReplayClock::time_point now) {
-    const auto left = std::max(TReplayClock::duration::zero(), wake - now);
+    // `wake` may be time_point::min() ("at once"): compare before subtracting.
+    const auto left = wake <= now ? TReplayClock::duration::zero() : wake - now;
     const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
     return timespec{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
 }
