@@ -564,3 +564,25 @@ TEST_F(ReplayTool, HoldWaitsForTheStartSignal) {
     EXPECT_TRUE(reader.ReadBytes(OnTheWire(Sentences(5)).size()));
     ASSERT_TRUE(tool.WaitForExit());
 }
+
+// Faults caught: the device torn down or data dropped when its reader closes and opens
+// it again (the map entry must stay usable for the whole run).
+TEST_F(ReplayTool, ReaderCanCloseAndReopenThePort) {
+    const QByteArray file = Sentences(20);
+    TReplayProcess tool;
+    Launch(tool, {"--loop", "forever", "--port", "COM201:38400:" + Recording("o.log", file)});
+    QByteArray received;
+    for (int round = 0; round < 3; ++round) {
+        TPortReader reader(tool.Device("COM201"));
+        ASSERT_TRUE(reader.IsOpen()) << round;
+        ASSERT_TRUE(reader.ReadBytes(300));
+        received += reader.Received();
+        EXPECT_FALSE(reader.HungUp());
+        ProcessEventsFor(100ms); // the line keeps running while nobody has the port open
+    }
+    // What arrived across the reopenings is one unbroken stretch of the looped recording.
+    EXPECT_TRUE(OnTheWire(file).repeated(10).startsWith(received));
+    tool.Signal(SIGTERM);
+    ASSERT_TRUE(tool.WaitForExit());
+    EXPECT_EQ(tool.ExitCode(), 0);
+}
