@@ -315,9 +315,9 @@ Faults (a value may start with "COMn:" to aim the fault at that channel only):
                           limit)
 
 Files and output:
-  --map-file PATH         serial-port map to edit (default $XDG_CONFIG_HOME/serialcomm/ports,
-                          or ~/.config/serialcomm/ports); other lines stay as they are and
-                          a line this tool replaced is put back when it ends
+  --map-file PATH         serial-port map to edit (default: $XDG_CONFIG_HOME/serialcomm/
+                          ports, or ~/.config/serialcomm/ports); other lines stay as they
+                          are and a line this tool replaced is put back when it ends
   --no-map-file           leave every map file alone
   --settings-file PATH    write the sections "ComPort GPS" and "ComPort AIS" of the
                           program's settings file for the first two channels (other
