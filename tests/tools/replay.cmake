@@ -1,7 +1,5 @@
 # The NMEA/AIS replay tool: its parts on their own, and the real executable serving
 # real pseudo-terminals.
-set(BRISEMER_NMEA_DATA "${CMAKE_SOURCE_DIR}/../shared/data/nmea" CACHE PATH
-    "Folder of NMEA/AIS recordings the replay tests play when it exists")
 
 brisemer_add_test(replay_units_test
   SOURCES ${CMAKE_CURRENT_LIST_DIR}/replay_units_test.cpp
