@@ -1,4 +1,5 @@
 # Benchmark of the channel text pane: bench_memopane [data folder] [megabytes].
+# Run it with bench/memopane.sh.
 add_executable(bench_memopane
   ${CMAKE_CURRENT_LIST_DIR}/memopane.cpp
   ${PROJECT_SOURCE_DIR}/monitor/linestore.cpp

@@ -30,7 +30,7 @@ namespace {
 
 // Time between two catch-ups of the view while lines keep arriving: short enough that a
 // line is on screen within a 16 ms frame of its arrival, painting included.
-constexpr qint64 kFrameMs = 12;
+constexpr qint64 kFrameMs = 10;
 constexpr int kLeftMargin = 2;
 constexpr int kTopMargin = 1;
 constexpr int kTabColumns = 8;
