@@ -3,9 +3,9 @@
 #include "nrcodepage.h"
 #include "platform/nrerror.h"
 
-#include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
+#include <QCursor>
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGuiApplication>
@@ -15,7 +15,6 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <QPainterPath>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QStyleHints>
@@ -86,17 +85,14 @@ template <class TVisit> void WalkLine(const TLineStore& lines, qsizetype line, T
 
 qsizetype ColumnOf(const TLineStore& lines, qsizetype line, qsizetype index) {
     qsizetype result = 0;
-    bool reached = false;
     WalkLine(lines, line, [&](qsizetype i, QChar, qsizetype column, qsizetype cells) {
         if (i >= index) {
             result = column;
-            reached = true;
             return false;
         }
         result = column + cells;
         return true;
     });
-    (void)reached;
     return result;
 }
 
