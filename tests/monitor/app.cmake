@@ -9,3 +9,11 @@ brisemer_add_test(test_monitor_logic
     ${CMAKE_CURRENT_LIST_DIR}/app/test_helpform.cpp
   LIBS brisemer_monitor Qt6::Test
   LABELS monitor)
+brisemer_add_test(test_monitor_window
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/app/monitortestkit.h
+    ${CMAKE_CURRENT_LIST_DIR}/app/test_mainform.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/app/test_comparm.cpp
+  LIBS brisemer_monitor Qt6::Test
+  LABELS monitor threads
+  TIMEOUT 180)

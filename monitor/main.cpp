@@ -1,0 +1,41 @@
+// brisemer: tests the serial links of a GPS receiver and an AIS transponder.
+//
+// The library modules start first, then Qt's French catalogue so the toolkit's own
+// dialogs speak French, then the three windows in their order: the main window, the help
+// window and the port settings dialog (both hidden). The program ends when the main
+// window has closed.
+#include "VrLeds.h"
+#include "handlerguard.h"
+#include "helpform.h"
+#include "mainform.h"
+#include "nrcommthreads.h"
+#include "nrmodules.h"
+#include "nrsemaphore.h"
+#include "nrsysutils.h"
+#include "portsettingsform.h"
+#include "settingsfile.h"
+
+#include <QLibraryInfo>
+#include <QTranslator>
+
+int main(int argc, char** argv) {
+    TGuardedApplication app(argc, argv);
+    app.setApplicationName(QStringLiteral("Brisemer"));
+    app.setQuitOnLastWindowClosed(false);
+
+    const TLibraryModules modules{nrcommModule, nrsysutilsModule, nrsemaphoreModule, VrLedsModule};
+
+    QTranslator toolkitFrench;
+    if (toolkitFrench.load(QStringLiteral("qt_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QCoreApplication::installTranslator(&toolkitFrench);
+
+    TForm1 form1(SettingsFileNameFor(QCoreApplication::applicationFilePath()));
+    TForm2 form2;
+    TForm3 form3(&form1);
+    form1.SetHelpForm(&form2);
+    form1.SetSettingsForm(&form3);
+    QObject::connect(&form1, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
+
+    form1.show();
+    return app.exec();
+}
