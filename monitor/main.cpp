@@ -14,8 +14,8 @@
 #include "nrsysutils.h"
 #include "portsettingsform.h"
 #include "settingsfile.h"
+#include "toolkitfrench.h"
 
-#include <QLibraryInfo>
 #include <QTranslator>
 
 int main(int argc, char** argv) {
@@ -26,8 +26,7 @@ int main(int argc, char** argv) {
     const TLibraryModules modules{nrcommModule, nrsysutilsModule, nrsemaphoreModule, VrLedsModule};
 
     QTranslator toolkitFrench;
-    if (toolkitFrench.load(QStringLiteral("qt_fr"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
-        QCoreApplication::installTranslator(&toolkitFrench);
+    InstallToolkitFrench(toolkitFrench);
 
     TForm1 form1(SettingsFileNameFor(QCoreApplication::applicationFilePath()));
     TForm2 form2;
