@@ -11,3 +11,24 @@ brisemer_add_test(test_discovery_setup
     ${_discovery_support}
     ${CMAKE_CURRENT_LIST_DIR}/discovery/test_udevsetup.cpp
   LABELS discovery)
+brisemer_add_test(test_discovery_enum
+  SOURCES
+    ${_discovery_support}
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/listcomponent.h
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/test_portenum.cpp
+  LABELS discovery)
+brisemer_add_test(test_discovery_box
+  SOURCES
+    ${_discovery_support}
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/listcomponent.h
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/test_commbox.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/test_devicemonitor.cpp
+  LIBS Qt6::Test
+  LABELS discovery)
+brisemer_add_test(test_discovery_threads
+  SOURCES
+    ${_discovery_support}
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/listcomponent.h
+    ${CMAKE_CURRENT_LIST_DIR}/discovery/test_commbox_threads.cpp
+  LIBS Qt6::Test
+  LABELS discovery threads)
