@@ -224,6 +224,7 @@ void TnrFakeSerialDevice::Close() {
     std::lock_guard g(fLock);
     fClosed = true;
     fWake.Kick();
+    fWake.ReleaseIdle();
     fInputChanged.notify_all();
 }
 
@@ -299,8 +300,11 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
     TLock lock(fLock);
     if (fClosed) return TnrWaitResult::wrInvalidHandle;
     ++fWaitCount;
-    TnrWakeSignal& signal = ThisThreadWakeSignal();
-    fWake.Enter(&signal);
+    TnrWakeSignal* signal = fWake.Enter();
+    if (!signal) {
+        FailWithErrno();
+        return TnrWaitResult::wrFailed;
+    }
     const std::uint32_t generation = fMaskGeneration;
     TnrWaitResult result = TnrWaitResult::wrEvent;
     for (;;) {
@@ -321,9 +325,9 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
             break;
         }
         lock.unlock();
-        pollfd fds[2] = {{signal.Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
+        pollfd fds[2] = {{signal->Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
         ::poll(fds, 2, -1);
-        signal.Drain();
+        signal->Drain();
         const bool woken = wakeUp && (fds[1].revents & POLLIN) && wakeUp->TryConsume();
         lock.lock();
         if (woken) {
@@ -331,7 +335,8 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
             break;
         }
     }
-    fWake.Leave(&signal);
+    fWake.Leave(signal);
+    if (fClosed) fWake.ReleaseIdle(); // a closed device keeps no descriptors
     return result;
 }
 

@@ -216,7 +216,7 @@ void TnrPosixSerialDevice::Close() {
             // Let queued output go while it moves, then drop the rest: close() would
             // otherwise wait up to the driver's closing wait (30 s on a UART) for output
             // that flow control holds.
-            DrainOutput(500ms);
+            DrainOutput(500ms, true);
             tcflush(fFd, TCOFLUSH);
         }
         if (fRS485Changed) ioctl(fFd, TIOCSRS485, fSavedRS485);
@@ -225,6 +225,8 @@ void TnrPosixSerialDevice::Close() {
     }
     if (fEpoll >= 0) ::close(fEpoll);
     ::close(fFd); // releases the flock as well
+    lock.lock();
+    fWake.ReleaseIdle();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -280,9 +282,12 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
     TnrEventWaitScope waitScope(wakeUp);
     TCall call(this);
     if (!call) return TnrWaitResult::wrInvalidHandle;
-    TnrWakeSignal& mySignal = ThisThreadWakeSignal();
     std::unique_lock lock(fLock);
-    fWake.Enter(&mySignal);
+    TnrWakeSignal* mySignal = fWake.Enter();
+    if (!mySignal) {
+        FailWithErrno(); // no descriptor left to wait with
+        return TnrWaitResult::wrFailed;
+    }
     const std::uint32_t generation = fMaskGeneration;
     TnrWaitResult result = TnrWaitResult::wrEvent;
     for (;;) {
@@ -314,7 +319,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
         lock.unlock();
 
         pollfd fds[3] = {
-            {fEpoll, POLLIN, 0}, {mySignal.Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
+            {fEpoll, POLLIN, 0}, {mySignal->Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
         const int ready = ::poll(fds, 3, timeout);
         if (ready < 0 && errno != EINTR) {
             const int error = errno;
@@ -322,7 +327,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
             MarkFailed(error);
             continue;
         }
-        if (fds[1].revents) mySignal.Drain();
+        if (fds[1].revents) mySignal->Drain();
         const bool woken = wakeUp && (fds[2].revents & POLLIN) && wakeUp->TryConsume();
         epoll_event events[4];
         const int harvested = (fds[0].revents & POLLIN) ? epoll_wait(fEpoll, events, 4, 0) : 0;
@@ -350,7 +355,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
             break;
         }
     }
-    fWake.Leave(&mySignal);
+    fWake.Leave(mySignal);
     return result;
 }
 
@@ -626,12 +631,12 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
     read = 0;
     TCall call(this);
     if (!call) return false;
-    TnrWakeSignal& mySignal = ThisThreadWakeSignal();
     // No early refusal on a device that is gone: bytes it delivered before still read.
     std::unique_lock lock(fLock);
     const TnrReadPlan plan = PlanRead(fTimeouts, n);
     const std::uint32_t aborts = fReadAbortGeneration;
-    fWake.Enter(&mySignal);
+    TnrWakeSignal* mySignal = fWake.Enter();
+    if (!mySignal) return FailWithErrno();
     lock.unlock();
 
     auto* out = static_cast<char*>(buffer);
@@ -658,10 +663,10 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
         if (plan.Interval && read > 0)
             deadline = std::min(deadline.value_or(Clock::time_point::max()), lastByte + *plan.Interval);
         if (deadline && Clock::now() >= *deadline) break;
-        pollfd fds[2] = {{fFd, POLLIN, 0}, {mySignal.Fd(), POLLIN, 0}};
+        pollfd fds[2] = {{fFd, POLLIN, 0}, {mySignal->Fd(), POLLIN, 0}};
         ::poll(fds, 2, PollTimeout(deadline));
         if (fds[1].revents) {
-            mySignal.Drain();
+            mySignal->Drain();
             std::lock_guard g(fLock);
             if (fClosed)
                 error = EBADF;
@@ -674,7 +679,7 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
     }
 
     lock.lock();
-    fWake.Leave(&mySignal);
+    fWake.Leave(mySignal);
     if (error == EIO) {
         MarkFailed(error);
         if (read > 0) return true; // the last bytes of a device that is gone; the next call fails
@@ -690,7 +695,6 @@ bool TnrPosixSerialDevice::WriteBytes(const char* data, std::uint32_t n, std::ui
                                       bool& timedOut) {
     written = 0;
     timedOut = false;
-    TnrWakeSignal& mySignal = ThisThreadWakeSignal();
     std::unique_lock lock(fLock);
     if (fFailed != 0) {
         SetLastError(static_cast<std::uint32_t>(fFailed));
@@ -698,7 +702,8 @@ bool TnrPosixSerialDevice::WriteBytes(const char* data, std::uint32_t n, std::ui
     }
     const auto limit = PlanWrite(fTimeouts, n);
     const std::uint32_t aborts = fWriteAbortGeneration;
-    fWake.Enter(&mySignal);
+    TnrWakeSignal* mySignal = fWake.Enter();
+    if (!mySignal) return FailWithErrno();
     lock.unlock();
 
     std::optional<Clock::time_point> deadline;
@@ -718,10 +723,10 @@ bool TnrPosixSerialDevice::WriteBytes(const char* data, std::uint32_t n, std::ui
             timedOut = true;
             break;
         }
-        pollfd fds[2] = {{fFd, POLLOUT, 0}, {mySignal.Fd(), POLLIN, 0}};
+        pollfd fds[2] = {{fFd, POLLOUT, 0}, {mySignal->Fd(), POLLIN, 0}};
         ::poll(fds, 2, PollTimeout(deadline));
         if (fds[1].revents) {
-            mySignal.Drain();
+            mySignal->Drain();
             std::lock_guard g(fLock);
             if (fClosed)
                 error = EBADF;
@@ -734,7 +739,7 @@ bool TnrPosixSerialDevice::WriteBytes(const char* data, std::uint32_t n, std::ui
     }
 
     lock.lock();
-    fWake.Leave(&mySignal);
+    fWake.Leave(mySignal);
     if (written > 0) fTxPending = true;
     if (error == EIO) MarkFailed(error);
     if (error != 0) {
@@ -793,10 +798,10 @@ bool TnrPosixSerialDevice::PurgeComm(std::uint32_t flags) {
     return true;
 }
 
-bool TnrPosixSerialDevice::DrainOutput(std::chrono::milliseconds stallLimit) {
-    TnrWakeSignal& mySignal = ThisThreadWakeSignal();
+bool TnrPosixSerialDevice::DrainOutput(std::chrono::milliseconds stallLimit, bool closing) {
     std::unique_lock lock(fLock);
-    fWake.Enter(&mySignal);
+    TnrWakeSignal* mySignal = fWake.Enter();
+    if (!mySignal) return FailWithErrno();
     std::uint32_t last = MAXDWORD;
     auto progress = Clock::now();
     bool drained = false;
@@ -815,18 +820,22 @@ bool TnrPosixSerialDevice::DrainOutput(std::chrono::milliseconds stallLimit) {
         }
         const auto pace = DrainPace(queued);
         lock.unlock();
-        pollfd fd{mySignal.Fd(), POLLIN, 0};
+        pollfd fd{mySignal->Fd(), POLLIN, 0};
         ::poll(&fd, 1, static_cast<int>(pace.count()));
-        if (fd.revents) mySignal.Drain();
+        if (fd.revents) mySignal->Drain();
         lock.lock();
-        // Close() drains on its own after setting fClosed; only a flush called by the
-        // user ends here.
+        // A flush ends when the port is closed under it; Close() itself drains after
+        // setting fClosed.
+        if (fClosed && !closing) {
+            error = EBADF;
+            break;
+        }
         if (fFailed != 0) {
             error = fFailed;
             break;
         }
     }
-    fWake.Leave(&mySignal);
+    fWake.Leave(mySignal);
     if (!drained) SetLastError(static_cast<std::uint32_t>(error));
     return drained;
 }
@@ -840,7 +849,7 @@ bool TnrPosixSerialDevice::FlushFileBuffers() {
         if (fTimeouts.WriteTotalTimeoutConstant != 0)
             stallLimit = std::chrono::milliseconds(fTimeouts.WriteTotalTimeoutConstant);
     }
-    return DrainOutput(stallLimit);
+    return DrainOutput(stallLimit, false);
 }
 
 bool TnrPosixSerialDevice::EscapeCommFunction(std::uint32_t func) {

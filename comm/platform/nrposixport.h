@@ -127,7 +127,7 @@ private:
 
     bool ApplyControlLines(const TDCB& dcb);
     bool WriteBytes(const char* data, std::uint32_t n, std::uint32_t& written, bool& timedOut);
-    bool DrainOutput(std::chrono::milliseconds stallLimit);
+    bool DrainOutput(std::chrono::milliseconds stallLimit, bool closing);
     bool OutputEmpty(std::uint32_t& queued);
     void ModemThreadBody();
     void StopModemThread(std::unique_lock<std::mutex>& lock);

@@ -21,20 +21,30 @@ void TnrWakeSignal::Drain() {
     [[maybe_unused]] ssize_t n = ::read(fFd, &value, sizeof value);
 }
 
-TnrWakeSignal& ThisThreadWakeSignal() {
-    thread_local TnrWakeSignal signal;
-    return signal;
-}
-
-void TnrWakeChannel::Enter(TnrWakeSignal* waiter) {
-    // A kick left over from an earlier call of this thread must not end this one.
-    waiter->Drain();
+TnrWakeSignal* TnrWakeChannel::Enter() {
+    std::unique_ptr<TnrWakeSignal> signal;
+    if (!fIdle.empty()) {
+        signal = std::move(fIdle.back());
+        fIdle.pop_back();
+    } else {
+        signal = std::make_unique<TnrWakeSignal>();
+        if (signal->Fd() < 0) return nullptr;
+    }
+    TnrWakeSignal* waiter = signal.get();
+    fBusy.push_back(std::move(signal));
     fWaiters.push_back(waiter);
+    return waiter;
 }
 
 void TnrWakeChannel::Leave(TnrWakeSignal* waiter) {
-    auto it = std::find(fWaiters.begin(), fWaiters.end(), waiter);
-    if (it != fWaiters.end()) fWaiters.erase(it);
+    if (!waiter) return;
+    fWaiters.erase(std::remove(fWaiters.begin(), fWaiters.end(), waiter), fWaiters.end());
+    auto it = std::find_if(fBusy.begin(), fBusy.end(), [waiter](const auto& s) { return s.get() == waiter; });
+    if (it == fBusy.end()) return;
+    // A kick that came after the call had finished must not end the next call.
+    waiter->Drain();
+    fIdle.push_back(std::move(*it));
+    fBusy.erase(it);
 }
 
 void TnrWakeChannel::Kick() {

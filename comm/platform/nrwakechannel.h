@@ -1,25 +1,26 @@
 // Waking the threads blocked in a serial device.
 //
-//   TnrWakeSignal   one thread's wake-up descriptor (an eventfd); each thread has one
-//                   (ThisThreadWakeSignal), reused by all of its blocking calls
-//   TnrWakeChannel  the list of threads blocked in one device right now; Kick() wakes all
-//                   of them
+//   TnrWakeSignal   one blocked call's wake-up descriptor (an eventfd)
+//   TnrWakeChannel  the calls blocked in one device right now, each with its signal taken
+//                   from the device's small pool; Kick() wakes all of them
 //
-// A device's blocking calls poll their thread's signal next to the port, so that a new
-// event mask, a close or an event raised by another thread ends a pending wait at once
-// instead of after a timeout. Each waiter has its own descriptor and drains it itself, so
-// a kick meant for one call never leaves another spinning on a descriptor that stays
-// readable.
+// A device's blocking calls poll their signal next to the port, so that a new event
+// mask, a close or an event raised by another thread ends a pending wait at once instead
+// of after a timeout. Each call has its own descriptor and drains it itself, so a kick
+// meant for one call never leaves another spinning on a descriptor that stays readable.
+// The pool keeps as many descriptors as calls were ever blocked at once (two or three),
+// and the device gives them back when it closes.
 //
-// Protocol for a blocking call: under the device's lock Enter(&signal) and read the state
+// Protocol for a blocking call: under the device's lock Enter() and read the state
 // waited on; unlock and poll; when the signal fired, Drain() it, lock and read the state
-// again; Leave(&signal) under the lock. A change made under the lock and followed by
-// Kick() is then never missed.
+// again; Leave() under the lock. A change made under the lock and followed by Kick() is
+// then never missed.
 //
 // Threads: TnrWakeChannel's members must be called with the owning device's lock held.
-// A TnrWakeSignal belongs to its thread; Signal() may come from any thread.
+// Signal() may come from any thread.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 class TnrWakeSignal {
@@ -37,16 +38,19 @@ private:
     int fFd;
 };
 
-// The calling thread's signal, created on first use and closed when the thread ends.
-TnrWakeSignal& ThisThreadWakeSignal();
-
 class TnrWakeChannel {
 public:
-    void Enter(TnrWakeSignal* waiter);
+    // The calling call's signal, registered for kicks; null when no descriptor could be
+    // created (errno tells why).
+    TnrWakeSignal* Enter();
     void Leave(TnrWakeSignal* waiter);
     void Kick();
     int Waiters() const { return static_cast<int>(fWaiters.size()); }
+    // Closes the idle descriptors (when the device closes).
+    void ReleaseIdle() { fIdle.clear(); }
 
 private:
     std::vector<TnrWakeSignal*> fWaiters;
+    std::vector<std::unique_ptr<TnrWakeSignal>> fIdle;
+    std::vector<std::unique_ptr<TnrWakeSignal>> fBusy;
 };
