@@ -13,6 +13,7 @@
 // in a private serial-port map.
 
 #include "nrcomm.h"
+#include "platform/nrportmap.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -266,6 +267,11 @@ int main(int argc, char** argv) {
     const QString configHome = home.path() + QStringLiteral("/config");
     qputenv("XDG_CONFIG_HOME", configHome.toLocal8Bit());
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Only the ports mapped here exist for this process: no system map, no hardware.
+    TnrPortMapSources sources = SerialPortMapSources();
+    sources.SystemMapFile = home.filePath(QStringLiteral("no-system-map"));
+    sources.SysfsRoot = home.filePath(QStringLiteral("empty-sysfs"));
+    SetSerialPortMapSources(sources);
     QApplication app(argc, argv);
 
     try {

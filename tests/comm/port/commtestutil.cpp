@@ -3,7 +3,10 @@
 #include "nrcommthreads.h"
 #include "testenv.h"
 
+#include "platform/nrportmap.h"
+
 #include <QDir>
+#include <QTemporaryDir>
 
 TFakePort::TFakePort(const QString& name)
     : Device(std::make_shared<TnrFakeSerialDevice>(name)), Handle(RegisterHandle(Device)) {}
@@ -42,4 +45,12 @@ int OpenDescriptorCount() {
 
 bool AllPortThreadsEnded() {
     return WaitUntil([] { return CommThreadsRunning() == 0; }, std::chrono::seconds(5));
+}
+
+void MapOnlyTestPorts() {
+    static QTemporaryDir emptySysfs;
+    TnrPortMapSources sources = SerialPortMapSources();
+    sources.SystemMapFile = emptySysfs.filePath(QStringLiteral("no-system-map"));
+    sources.SysfsRoot = emptySysfs.path();
+    SetSerialPortMapSources(sources);
 }

@@ -58,6 +58,11 @@ private:
     int fWrites = 0;
 };
 
+// Makes the serial-port map of this process hold only what the test's map file says: no
+// system map file, and an empty sysfs tree, so no hardware port can ever be opened by a
+// number a test uses for a port that must not exist.
+void MapOnlyTestPorts();
+
 // Open file descriptors of this process.
 int OpenDescriptorCount();
 // Waits (running the event loop) until no port thread is left; true when none is.

@@ -29,6 +29,7 @@ namespace {
 class CommPty : public testing::Test {
 protected:
     void SetUp() override {
+        MapOnlyTestPorts();
         Descriptors = OpenDescriptorCount();
         Pty = std::make_unique<TPtyPair>();
         TTestEnvironment::WritePortMap({QStringLiteral("COM201 = ") + Pty->SlavePath()});
@@ -483,4 +484,28 @@ TEST_F(CommPty, ReadsAndWaitsFindTheBytesEventProcessingLeaves) {
     EXPECT_FALSE(com.WaitForBytes(0, 100));
     EXPECT_EQ(com.ReadMax(five, 5), 0);
     EXPECT_EQ(com.ReadString(), QByteArray());
+}
+
+TEST_F(CommPty, ARecordedActiveOpensWhenLoadingEnds) {
+    TMessageCapture boxes;
+    TnrComm com;
+    com.BeginLoading();
+    com.SetComPortNo(201);
+    com.SetActive(true);
+    EXPECT_TRUE(com.Active()); // the recorded value while loading
+    EXPECT_FALSE(com.IsOpen());
+    EXPECT_EQ(CommThreadsRunning(), 0);
+    com.Loaded();
+    EXPECT_TRUE(com.IsOpen());
+    EXPECT_EQ(boxes.Count(), 0);
+    com.SetActive(false);
+
+    // A port that can't be opened when loading ends: an error box, no exception.
+    TnrComm missing;
+    missing.BeginLoading();
+    missing.SetComPortNo(99);
+    missing.SetActive(true);
+    EXPECT_NO_THROW(missing.Loaded());
+    EXPECT_FALSE(missing.Active());
+    EXPECT_EQ(boxes.Count(), 1);
 }

@@ -27,6 +27,7 @@ QStringList WithoutStamps(const QStringList& lines) {
 class CommSendPty : public testing::Test {
 protected:
     void SetUp() override {
+        MapOnlyTestPorts();
         TTestEnvironment::WritePortMap({QStringLiteral("COM211 = ") + Pty.SlavePath()});
         Com.SetComPortNo(211);
         Com.SetLog(&Log);

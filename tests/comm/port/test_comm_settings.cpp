@@ -434,3 +434,35 @@ TEST(CommSettings, ReceiveBufferKeepsItsSizeUntilTheNextOpen) {
     com.SetActive(false);
     EXPECT_TRUE(AllPortThreadsEnded());
 }
+
+TEST(CommSettings, TheModuleRegistersTheTwoMessagesOfThePort) {
+    { TLibraryModules modules{nrcommModule}; }
+    const std::uint32_t event = CommMsgComEvent(), quit = CommMsgQuitComEvent();
+    EXPECT_EQ(event, RegisterWindowMessage(QStringLiteral("nrCommMsgComEvent")));
+    EXPECT_EQ(quit, RegisterWindowMessage(QStringLiteral("nrCommMsgQuitComEvent")));
+    EXPECT_NE(event, quit);
+    for (const std::uint32_t id : {event, quit}) {
+        EXPECT_GE(id, 0xC000u);
+        EXPECT_LE(id, 0xFFFFu);
+    }
+    // Other messages are not port events: processing one changes nothing.
+    TFakePort port;
+    TnrComm com;
+    int chunks = 0;
+    com.OnAfterReceive = [&](QObject*, const std::uint8_t*, std::uint32_t) { ++chunks; };
+    com.SetExtHandle(port.Handle);
+    com.SetUseMainThread(true);
+    TMessage other;
+    other.Msg = quit;
+    other.WParam = EV_RXCHAR;
+    port.Device->SetCommMask(0); // keep the port's own threads out of the way
+    port.Receive("abc");
+    com.ProcessCommEvent(other);
+    EXPECT_EQ(chunks, 0);
+    TMessage mine = other;
+    mine.Msg = event;
+    com.ProcessCommEvent(mine);
+    EXPECT_EQ(chunks, 1);
+    com.SetActive(false);
+    EXPECT_TRUE(AllPortThreadsEnded());
+}
