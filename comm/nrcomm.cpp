@@ -267,6 +267,7 @@ void TnrCustomComm::DoClose() {
             // The close must complete whatever a listener or the log raised.
             try {
                 StopThreads();
+                FreeReceiveBuffer();
                 BaseDoClose();
             } catch (...) {
             }

@@ -466,3 +466,22 @@ TEST(CommSettings, TheModuleRegistersTheTwoMessagesOfThePort) {
     com.SetActive(false);
     EXPECT_TRUE(AllPortThreadsEnded());
 }
+
+TEST(CommSettings, AnExceptionDuringTheCloseGoesNoFurther) {
+    TFakePort port;
+    TnrComm com;
+    int closes = 0;
+    com.OnClose = [&](QObject*) {
+        ++closes;
+        throw ENrException(QStringLiteral("close handler"));
+    };
+    com.NotifyAdd(TnrNotifyEvent([](QObject*, int code) {
+        if (code == 1) throw ENrException(QStringLiteral("listener"));
+    }));
+    com.SetExtHandle(port.Handle);
+    EXPECT_NO_THROW(com.SetActive(false));
+    EXPECT_FALSE(com.Active());
+    EXPECT_EQ(closes, 1);
+    EXPECT_TRUE(port.Device->Closed());
+    EXPECT_TRUE(AllPortThreadsEnded());
+}
