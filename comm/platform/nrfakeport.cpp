@@ -38,7 +38,9 @@ void TnrFakeSerialDevice::Raise(std::uint32_t events) {
 void TnrFakeSerialDevice::InjectReceived(const QByteArray& bytes) {
     if (bytes.isEmpty()) return;
     std::lock_guard g(fLock);
-    fInput.append(bytes);
+    // A deep copy: an empty QByteArray would otherwise share the caller's buffer across
+    // threads, which Qt's uninstrumented reference counting hides from ThreadSanitizer.
+    fInput.append(bytes.constData(), bytes.size());
     std::uint32_t events = EV_RXCHAR;
     if (bytes.contains(fDcb.EvtChar)) events |= EV_RXFLAG;
     if (std::uint64_t(fInput.size()) * 5 >= std::uint64_t(fInSize) * 4) events |= EV_RX80FULL;
@@ -138,12 +140,12 @@ std::vector<std::uint32_t> TnrFakeSerialDevice::Purges() const {
 
 QByteArray TnrFakeSerialDevice::Written() const {
     std::lock_guard g(fLock);
-    return fWritten;
+    return QByteArray(fWritten.constData(), fWritten.size()); // not shared with the device's copy
 }
 
 QByteArray TnrFakeSerialDevice::SentAhead() const {
     std::lock_guard g(fLock);
-    return fSentAhead;
+    return QByteArray(fSentAhead.constData(), fSentAhead.size()); // not shared with the device's copy
 }
 
 TCommTimeouts TnrFakeSerialDevice::Timeouts() const {
