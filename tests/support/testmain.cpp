@@ -9,6 +9,10 @@
 int main(int argc, char** argv) {
     testing::InitGoogleTest(&argc, argv);
     TTestEnvironment::PrepareProcess();
+    // Tests never need a display; CTest's test discovery runs this program without the
+    // test environment, so offscreen is the default here too.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("brisemer-tests"));
     return RUN_ALL_TESTS();
