@@ -98,11 +98,6 @@ TForm1::TForm1(const QString& settingsFileName, QWidget* parent)
 
     CreateControls();
 
-    SaveDialog1 = new TTextSaveDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog2 = new TTextSaveDialog(this);
-    SaveDialog2->setObjectName(QStringLiteral("SaveDialog2"));
-
     Timer1 = new QTimer(this);
     Timer1->setObjectName(QStringLiteral("Timer1"));
     Timer1->setTimerType(Qt::PreciseTimer);
@@ -450,7 +445,11 @@ void TForm1::btnClearAIStxtClick(QObject*) {
     Memo2->Clear();
 }
 
-void TForm1::SavePane(TTextSaveDialog* dialog, TMemoPane* pane) {
+void TForm1::SavePane(TTextSaveDialog*& dialog, const QString& name, TMemoPane* pane) {
+    if (!dialog) {
+        dialog = new TTextSaveDialog(this);
+        dialog->setObjectName(name);
+    }
     // The settings file lies beside the executable: its folder is the executable's.
     const QString target = dialog->Execute(QFileInfo(fSettingsFileName).absolutePath());
     if (target.isEmpty()) return;
@@ -461,11 +460,11 @@ void TForm1::SavePane(TTextSaveDialog* dialog, TMemoPane* pane) {
 }
 
 void TForm1::btnSaveGPStxtClick(QObject*) {
-    SavePane(SaveDialog1, Memo1);
+    SavePane(SaveDialog1, QStringLiteral("SaveDialog1"), Memo1);
 }
 
 void TForm1::btnSaveAIStxtClick(QObject*) {
-    SavePane(SaveDialog2, Memo2);
+    SavePane(SaveDialog2, QStringLiteral("SaveDialog2"), Memo2);
 }
 
 void TForm1::spbtnHelpClick(QObject*) {

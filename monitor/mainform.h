@@ -81,8 +81,10 @@ public:
     TGlyphButton* BitBtn1;
 
     // --- Non-visual members ---
-    TTextSaveDialog* SaveDialog1;
-    TTextSaveDialog* SaveDialog2;
+    // The save dialogs are made at their first use: the toolkit's file dialog starts a
+    // folder-watching thread of its own, which a window that never saves does not need.
+    TTextSaveDialog* SaveDialog1 = nullptr;
+    TTextSaveDialog* SaveDialog2 = nullptr;
     QTimer* Timer1;
     TnrComm* nrComm1;
     TnrComm* nrComm2;
@@ -145,7 +147,7 @@ private:
     void SetDefaultChannel(TnrComm* com, TComParm& rec, std::uint32_t baud);
     void OpenAtStartUp(TnrComm* com);
     void CloseChannel(TnrComm* com, TComParm& rec, void (TForm1::*portClose)(QObject*));
-    void SavePane(TTextSaveDialog* dialog, TMemoPane* pane);
+    void SavePane(TTextSaveDialog*& dialog, const QString& name, TMemoPane* pane);
     void ReadSettingsFile();
     void WriteSettingsFile();
     bool AskSaveConfiguration();

@@ -4,17 +4,13 @@
 #include "glyphbutton.h"
 #include "handlerguard.h"
 #include "mainform.h"
+#include "nrcommbox.h"
 #include "pictures.h"
 
 #include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-
-#if __has_include("nrcommbox.h")
-#include "nrcommbox.h"
-#define BRISEMER_HAS_DEVICE_BOX 1
-#endif
 
 namespace {
 
@@ -89,24 +85,18 @@ TForm3::TForm3(TForm1* mainForm, QWidget* parent) : QDialog(parent), fMainForm(m
     CBoxParity->setObjectName(QStringLiteral("CBoxParity"));
     CBoxParity->setCurrentIndex(-1);
 
-#ifdef BRISEMER_HAS_DEVICE_BOX
     nrDeviceBox1 = new TnrDeviceBox(this);
     nrDeviceBox1->setObjectName(QStringLiteral("nrDeviceBox1"));
     nrDeviceBox1->setGeometry(31, 179, 67, 21);
     nrDeviceBox1->SetResetOnChanged(true);
     nrDeviceBox1->OnChange = [this](QObject* Sender) { RunGuarded([&] { nrDeviceBox1Change(Sender); }); };
-#else
-    nrDeviceBox1 = nullptr;
-#endif
 
     setTabOrder(BtnOK, BtnCancel);
     setTabOrder(BtnCancel, CBoxBaudRate);
     setTabOrder(CBoxBaudRate, CBoxDataBits);
     setTabOrder(CBoxDataBits, CBoxStopBits);
     setTabOrder(CBoxStopBits, CBoxParity);
-#ifdef BRISEMER_HAS_DEVICE_BOX
     setTabOrder(CBoxParity, nrDeviceBox1);
-#endif
 
     connect(BtnOK, &QPushButton::clicked, this, [this] {
         // OK closes the dialog only when its handler went through.
@@ -128,11 +118,7 @@ void TForm3::showEvent(QShowEvent* event) {
 }
 
 TnrComm* TForm3::LinkedComm() const {
-#ifdef BRISEMER_HAS_DEVICE_BOX
     return qobject_cast<TnrComm*>(nrDeviceBox1->nrComm());
-#else
-    return fMainForm->stMode == QStringLiteral("GPS") ? fMainForm->nrComm1 : fMainForm->nrComm2;
-#endif
 }
 
 void TForm3::FormShow(QObject*) {
@@ -143,9 +129,7 @@ void TForm3::FormShow(QObject*) {
     TnrComm* other = gps ? f->nrComm2 : f->nrComm1;
     tmpComNb = edited->ComPortNo();
     secondComNb = other->ComPortNo();
-#ifdef BRISEMER_HAS_DEVICE_BOX
     nrDeviceBox1->SetnrComm(edited);
-#endif
 }
 
 void TForm3::SetParms(TComParm ComRec) {

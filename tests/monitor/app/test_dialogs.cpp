@@ -1,0 +1,494 @@
+// The window's dialogs driven as a user would: the port settings dialog (preselection,
+// picking a port, the duplicate refusal, OK and Cancel), saving and clearing the panes,
+// and quitting with and without saving the settings.
+#include "VrLeds.h"
+#include "glyphbutton.h"
+#include "monitortestkit.h"
+#include "nrcommbox.h"
+#include "savedialog.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QToolButton>
+
+namespace {
+
+// Types a name into the save dialog's file name field, as the user does.
+void TypeFileName(QFileDialog* d, const QString& name) {
+    auto* edit = d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->clear();
+    QTest::keyClicks(edit, name);
+}
+
+// A third pseudo-terminal, COM203, for moving a channel to a free port.
+class PortDialogTest : public MonitorWindowTest {
+protected:
+    TPtyPair spare;
+    void SetUp() override {
+        MonitorWindowTest::SetUp();
+        TTestEnvironment::WritePortMap({QStringLiteral("COM201 = ") + gps.SlavePath(),
+                                        QStringLiteral("COM202 = ") + ais.SlavePath(),
+                                        QStringLiteral("COM203 = ") + spare.SlavePath()});
+    }
+
+    // Picks the box entry of the port as the drop-down list does when the user clicks it:
+    // the selection moves, then the list reports the activation.
+    static void PickPort(TnrDeviceBox* box, const QString& port) {
+        const int target = box->findText(port);
+        ASSERT_GE(target, 0) << port.toStdString();
+        box->setCurrentIndex(target);
+        emit box->activated(target);
+    }
+
+    QStringList Entries(const QComboBox* box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts.append(box->itemText(i));
+        return texts;
+    }
+};
+
+} // namespace
+
+TEST_F(PortDialogTest, OpensOnTheChannelsRecordAndPortAndCancelChangesNothing) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    const TComParm before = f.Com2Rec;
+    TModalScript script;
+    bool seen = false;
+    script.Then<TForm3>([&](TForm3* d) {
+        seen = true;
+        EXPECT_EQ(d->windowTitle(), QStringLiteral("Paramétrage"));
+        EXPECT_EQ(d->size(), QSize(206, 280));
+        EXPECT_EQ(d->CBoxBaudRate->currentText(), QStringLiteral("38400"));
+        EXPECT_EQ(d->CBoxDataBits->currentText(), QStringLiteral("8"));
+        EXPECT_EQ(d->CBoxStopBits->currentText(), QStringLiteral("1"));
+        EXPECT_EQ(d->CBoxParity->currentText(), QStringLiteral("None"));
+        EXPECT_EQ(d->nrDeviceBox1->nrComm(), f.nrComm2);
+        EXPECT_EQ(Entries(d->nrDeviceBox1), (QStringList{QStringLiteral("COM201"), QStringLiteral("COM202"),
+                                                         QStringLiteral("COM203")}));
+        EXPECT_EQ(d->nrDeviceBox1->currentText(), QStringLiteral("COM202"));
+        EXPECT_EQ(d->tmpComNb, 202);
+        EXPECT_EQ(d->secondComNb, 201);
+        d->CBoxBaudRate->setCurrentIndex(0); // changed, then cancelled
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnAIS, Qt::LeftButton);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(f.stMode, QStringLiteral("AIS"));
+    EXPECT_EQ(f.Com2Rec, before);
+    EXPECT_EQ(f.nrComm2->BaudRate(), 38400u);
+    EXPECT_TRUE(f.nrComm2->Active());
+
+    // Escape, like the title bar's close button, is Cancel too.
+    script.Then<TForm3>([](TForm3* d) { QTest::keyClick(d, Qt::Key_Escape); });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    EXPECT_EQ(f.stMode, QStringLiteral("GPS"));
+    EXPECT_EQ(form3->result(), TForm3::mrCancel);
+    EXPECT_TRUE(errors.texts.isEmpty());
+}
+
+TEST_F(PortDialogTest, OkOnAnOpenChannelAppliesTheLineSettingsAndReopensThePort) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    TModalScript script;
+    script.Then<TForm3>([&](TForm3* d) {
+        d->CBoxBaudRate->setCurrentIndex(d->CBoxBaudRate->findText(QStringLiteral("9600")));
+        d->CBoxDataBits->setCurrentIndex(d->CBoxDataBits->findText(QStringLiteral("7")));
+        d->CBoxStopBits->setCurrentIndex(1);
+        d->CBoxParity->setCurrentIndex(2);
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(f.Com1Rec, (TComParm{201, pEven, 7, sbTwo, 9600}));
+    EXPECT_EQ(f.nrComm1->BaudRate(), 9600u);
+    EXPECT_EQ(f.nrComm1->ByteSize(), 7);
+    EXPECT_EQ(f.nrComm1->StopBits(), sbTwo);
+    EXPECT_EQ(f.nrComm1->Parity(), pEven);
+    EXPECT_TRUE(f.nrComm1->Active());
+    // The reopening closed the port once: "Off" lit; the refresh lights "On" again.
+    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_FALSE(f.VrLedOnGPS->Active());
+    Refresh();
+    EXPECT_TRUE(f.VrLedOnGPS->Active());
+    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_EQ(f.Label7->text(), QStringLiteral("Com201, 9600, Even, 7, Two"));
+
+    gps.Write("after reopen\r");
+    ASSERT_TRUE(WaitForLines(f.Memo1, 1));
+    EXPECT_EQ(f.Memo1->Line(0), QStringLiteral("after reopen"));
+}
+
+TEST_F(PortDialogTest, OkOnAClosedChannelStoresThePortWithoutOpeningIt) {
+    Start(); // no settings file: both channels without a port
+    TForm1& f = *form1;
+    TModalScript script;
+    script.Then<TForm3>([&](TForm3* d) {
+        EXPECT_EQ(d->nrDeviceBox1->currentIndex(), -1);
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM203"));
+        EXPECT_EQ(f.nrComm1->ComPortNo(), 203); // the box moved the component at once
+        EXPECT_EQ(d->cp, 203);
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(f.Com1Rec, (TComParm{203, pNone, 8, sbOne, 4800}));
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 203);
+    EXPECT_FALSE(f.nrComm1->Active());
+    EXPECT_TRUE(f.VrLedOnGPS->Active()); // lit for the number, although the port is closed
+    Refresh();
+    EXPECT_EQ(f.Label7->text(), QStringLiteral("Com203, 4800, None, 8, One"));
+    EXPECT_TRUE(f.BtnClose1->isEnabled());
+}
+
+TEST_F(PortDialogTest, RecordValuesWithoutAListItemKeepTheShownSelection) {
+    // 14400 baud and parity 7 can come from the settings file; no item shows them.
+    WriteFileBytes(iniPath, "[ComPort GPS]\r\nBaudRate=14400\r\nParity=7\r\n");
+    Start();
+    TForm1& f = *form1;
+    TModalScript script;
+    script.Then<TForm3>([&](TForm3* d) {
+        EXPECT_EQ(d->CBoxBaudRate->currentText(), QStringLiteral("4800")); // as created
+        EXPECT_EQ(d->CBoxParity->currentIndex(), -1);
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(f.Com1Rec.RBaud, 4800);                  // the shown value
+    EXPECT_EQ(static_cast<int>(f.Com1Rec.RParity), 7); // kept: nothing selected
+    EXPECT_EQ(static_cast<int>(f.nrComm1->Parity()), 7);
+
+    // The same dialog object keeps its lists between showings.
+    script.Then<TForm3>([&](TForm3* d) {
+        d->CBoxBaudRate->setCurrentIndex(0);
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    f.Com1Rec.RBaud = 14400;
+    script.Then<TForm3>([&](TForm3* d) {
+        EXPECT_EQ(d->CBoxBaudRate->currentText(), QStringLiteral("150"));
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+}
+
+TEST_F(PortDialogTest, ThePortOfTheOtherChannelIsRefused) {
+    WriteFileBytes(iniPath, "[ComPort AIS]\r\nComNb=202\r\n");
+    Start();
+    TForm1& f = *form1;
+    ASSERT_TRUE(f.nrComm2->Active());
+    TModalScript script;
+    QString refusal;
+    script.Then<TForm3>([&](TForm3* d) {
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM202"));
+        EXPECT_EQ(f.nrComm1->ComPortNo(), 0); // back on the port it had
+        EXPECT_EQ(d->nrDeviceBox1->currentIndex(), -1);
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        refusal = box->text();
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Informations"));
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        ClickButton(box, QStringLiteral("OK"));
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(refusal, QStringLiteral("Vous ne pouvez assigner le même N° de port aux 2 RS-232!"));
+    EXPECT_EQ(f.Com1Rec.RComNumber, 0);
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
+    EXPECT_TRUE(f.nrComm2->Active()); // the AIS channel never noticed
+    EXPECT_TRUE(errors.texts.isEmpty());
+}
+
+TEST_F(PortDialogTest, APickMovesAnOpenChannelAtOnceEvenWhenCancelled) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    TModalScript script;
+    script.Then<TForm3>([&](TForm3* d) {
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM203"));
+        EXPECT_EQ(f.nrComm1->ComPortNo(), 203);
+        EXPECT_TRUE(f.nrComm1->Active());
+        // Already receiving on the new port while the dialog is open.
+        spare.Write("from the new port\r");
+        EXPECT_TRUE(WaitForLines(f.Memo1, 1));
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(f.Memo1->Line(0), QStringLiteral("from the new port"));
+    EXPECT_EQ(f.Com1Rec.RComNumber, 201); // the record was not written
+    Refresh();
+    EXPECT_EQ(f.Label7->text(), QStringLiteral("Com201, 4800, None, 8, One"));
+    EXPECT_TRUE(f.VrLedOnGPS->Active());
+
+    // Quitting saves the component's port, the one picked.
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Oui")); });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    EXPECT_TRUE(FileBytes(iniPath).contains("[ComPort GPS]\r\nComNb=203\r\n"));
+}
+
+TEST_F(PortDialogTest, AFailedReopeningIsShownAndLeavesTheChannelWithoutPort) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    TModalScript script;
+    bool stillOpen = false;
+    script.Then<TForm3>([&](TForm3* d) {
+        // COM202 is held by the AIS channel: the GPS port cannot open on it.
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM202"));
+        stillOpen = d->isVisible();
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_TRUE(stillOpen);
+    ASSERT_EQ(errors.texts.size(), 1);
+    EXPECT_TRUE(errors.texts[0].contains(QStringLiteral("COM202"))) << errors.texts[0].toStdString();
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
+    EXPECT_EQ(f.Com1Rec.RComNumber, 0);
+    EXPECT_FALSE(f.nrComm1->Active());
+    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_TRUE(f.nrComm2->Active());
+}
+
+TEST_F(PortDialogTest, OkReopeningOnAPortThatVanishedShowsTheComponentsMessage) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    // The GPS port's map entry goes away while the port is open.
+    TTestEnvironment::WritePortMap({QStringLiteral("COM202 = ") + ais.SlavePath()});
+    TModalScript script;
+    script.Then<TForm3>([&](TForm3* d) { QTest::mouseClick(d->BtnOK, Qt::LeftButton); });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    ASSERT_EQ(errors.texts.size(), 1);
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
+    EXPECT_EQ(f.Com1Rec.RComNumber, 0);
+    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_TRUE(f.isVisible());
+}
+
+// --- Saving and clearing ---
+
+TEST_F(MonitorWindowTest, SavingWritesThePaneAsTxtWithCrLfInWindows1252) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    gps.Write("$GPGGA,caf\xE9\r\n$GPRMC\r");
+    ASSERT_TRUE(WaitForLines(f.Memo1, 2));
+    f.Memo1->AppendLine(QStringLiteral("typed € ☺"));
+
+    const QString typed = dir.filePath(QStringLiteral("capture.log"));
+    TModalScript script;
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        EXPECT_EQ(QDir(d->directory()).absolutePath(), QDir(dir.path()).absolutePath());
+        EXPECT_EQ(d->nameFilters(), QStringList{QStringLiteral("Text files (*.txt)")});
+        TypeFileName(d, typed);
+        d->accept();
+    });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_FALSE(QFileInfo::exists(typed));
+    EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("capture.txt"))),
+              QByteArray("$GPGGA,caf\xE9\r\n\n$GPRMC\r\ntyped \x80 ?\r\n"));
+    EXPECT_EQ(PaneLines(f.Memo1).size(), 3); // the pane is unchanged
+
+    // The AIS pane, empty, gives an empty file; its dialog remembers nothing of the GPS one.
+    QTest::mouseClick(f.btnClearAIStxt, Qt::LeftButton);
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        EXPECT_TRUE(d->selectedFiles().isEmpty() ||
+                    !d->selectedFiles().first().endsWith(QStringLiteral("capture.log")));
+        TypeFileName(d, dir.filePath(QStringLiteral("empty")));
+        d->accept();
+    });
+    QTest::mouseClick(f.btnSaveAIStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(QFileInfo(dir.filePath(QStringLiteral("empty.txt"))).size(), 0);
+    EXPECT_TRUE(QFileInfo::exists(dir.filePath(QStringLiteral("empty.txt"))));
+
+    // The GPS dialog offers the name chosen last.
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        ASSERT_FALSE(d->selectedFiles().isEmpty());
+        EXPECT_EQ(d->selectedFiles().first(), typed);
+        d->reject();
+    });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_TRUE(errors.texts.isEmpty());
+}
+
+TEST_F(MonitorWindowTest, TheOverwriteQuestionIsAboutTheFileReallyWritten) {
+    Start();
+    TForm1& f = *form1;
+    const QString txt = dir.filePath(QStringLiteral("capture.txt"));
+    const QString log = dir.filePath(QStringLiteral("capture.log"));
+    WriteFileBytes(txt, "earlier capture\r\n");
+    WriteFileBytes(log, "an unrelated log\n");
+
+    // Typed capture.log: the question names capture.txt; No keeps the dialog open.
+    TModalScript script;
+    QString question;
+    bool dialogStayedOpen = false;
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        TypeFileName(d, log);
+        d->accept();
+        dialogStayedOpen = d->isVisible();
+        d->reject();
+    });
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        question = box->text();
+        box->button(QMessageBox::No)->click();
+    });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_TRUE(question.contains(QStringLiteral("capture.txt"))) << question.toStdString();
+    EXPECT_FALSE(question.contains(QStringLiteral("capture.log")));
+    EXPECT_TRUE(dialogStayedOpen);
+    EXPECT_EQ(FileBytes(txt), QByteArray("earlier capture\r\n"));
+
+    // Yes replaces it; capture.log is never touched.
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        TypeFileName(d, log);
+        d->accept();
+    });
+    script.Then<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(FileBytes(txt), QByteArray("MemoGPS\r\n"));
+    EXPECT_EQ(FileBytes(log), QByteArray("an unrelated log\n"));
+
+    // A new name asks nothing.
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        TypeFileName(d, dir.filePath(QStringLiteral("fresh.nmea")));
+        d->accept();
+    });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(FileBytes(dir.filePath(QStringLiteral("fresh.txt"))), QByteArray("MemoGPS\r\n"));
+}
+
+TEST_F(MonitorWindowTest, AFileThatCannotBeCreatedIsReportedWithItsNameAndReason) {
+    Start();
+    TForm1& f = *form1;
+    const QString blocked = dir.filePath(QStringLiteral("blocked.txt"));
+    ASSERT_TRUE(QDir().mkpath(blocked)); // a folder where the file should go
+    TModalScript script;
+    script.Then<TTextSaveDialog>([&](TTextSaveDialog* d) {
+        TypeFileName(d, dir.filePath(QStringLiteral("blocked.log")));
+        d->accept();
+    });
+    script.Then<QMessageBox>([](QMessageBox* box) { box->button(QMessageBox::Yes)->click(); });
+    QTest::mouseClick(f.btnSaveGPStxt, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    ASSERT_EQ(errors.texts.size(), 1);
+    const QString prefix = QStringLiteral("Impossible de créer le fichier \"%1\". ").arg(blocked);
+    EXPECT_TRUE(errors.texts[0].startsWith(prefix)) << errors.texts[0].toStdString();
+    EXPECT_GT(errors.texts[0].size(), prefix.size()); // the system's reason follows
+    EXPECT_TRUE(QFileInfo(blocked).isDir());
+    EXPECT_EQ(PaneLines(f.Memo1), QStringList{QStringLiteral("MemoGPS")});
+}
+
+// --- Quitting ---
+
+TEST_F(MonitorWindowTest, QuitWithYesClosesThePortsFirstAndWritesTheSettingsInPlace) {
+    WriteFileBytes(iniPath, "; Brisemer, ship's bridge PC\r\n"
+                            "[Display]\r\n"
+                            "Font=Courier New\r\n"
+                            "[comport gps]\r\n"
+                            "comnb=201\r\n"
+                            "StopBits=2\r\n"
+                            "[ComPort AIS]\r\n"
+                            "ComNb=202\r\n"
+                            "BaudRate=38400\r\n");
+    Start();
+    TForm1& f = *form1;
+    ASSERT_TRUE(f.nrComm1->Active() && f.nrComm2->Active());
+    f.nrComm2->SetStopBits(sbOneAndHalf); // written as 2
+    QSignalSpy closed(&f, &TForm1::Closed);
+
+    TModalScript script;
+    bool portsClosedBeforeQuestion = false;
+    script.Then<QMessageBox>([&](QMessageBox* box) {
+        portsClosedBeforeQuestion = !f.nrComm1->Active() && !f.nrComm2->Active() && f.VrLedOffGPS->Active() &&
+                                    f.VrLedOffAIS->Active() && !f.VrLedOnGPS->Active();
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Confirmer"));
+        EXPECT_EQ(box->text(), QStringLiteral("Sauver la configuration des ComPorts ?"));
+        EXPECT_EQ(box->icon(), QMessageBox::Question);
+        EXPECT_EQ(box->buttons().size(), 2);
+        ClickButton(box, QStringLiteral("&Oui"));
+    });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_TRUE(portsClosedBeforeQuestion);
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(f.isVisible());
+    EXPECT_EQ(FileBytes(iniPath), QByteArray("; Brisemer, ship's bridge PC\r\n"
+                                             "[Display]\r\n"
+                                             "Font=Courier New\r\n"
+                                             "[comport gps]\r\n"
+                                             "comnb=201\r\n"
+                                             "StopBits=2\r\n"
+                                             "BaudRate=4800\r\n"
+                                             "DataBits=8\r\n"
+                                             "Parity=0\r\n"
+                                             "[ComPort AIS]\r\n"
+                                             "ComNb=202\r\n"
+                                             "BaudRate=38400\r\n"
+                                             "DataBits=8\r\n"
+                                             "StopBits=2\r\n"
+                                             "Parity=0\r\n"));
+    EXPECT_TRUE(errors.texts.isEmpty());
+}
+
+TEST_F(MonitorWindowTest, QuitAfterRsParamWritesTheDefaultsFromNothing) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    ASSERT_TRUE(QFile::remove(iniPath));
+    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    TModalScript script;
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Oui")); });
+    f.close(); // a close request from the desktop takes the same path
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(FileBytes(iniPath),
+              QByteArray("[ComPort GPS]\r\nComNb=0\r\nBaudRate=4800\r\nDataBits=8\r\nStopBits=1\r\n"
+                         "Parity=0\r\n[ComPort AIS]\r\nComNb=0\r\nBaudRate=38400\r\nDataBits=8\r\n"
+                         "StopBits=1\r\nParity=0\r\n"));
+}
+
+TEST_F(MonitorWindowTest, QuitWithNoWritesNothingAndEndsAllTheSame) {
+    Start();
+    TForm1& f = *form1;
+    QSignalSpy closed(&f, &TForm1::Closed);
+    TModalScript script;
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Non")); });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(closed.count(), 1);
+    EXPECT_FALSE(QFileInfo::exists(iniPath));
+}
+
+TEST_F(MonitorWindowTest, ASettingsFileThatCannotBeWrittenKeepsTheWindowOpen) {
+    ASSERT_TRUE(QDir().mkpath(iniPath)); // a folder in the file's place
+    Start();
+    TForm1& f = *form1;
+    QSignalSpy closed(&f, &TForm1::Closed);
+    TModalScript script;
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Oui")); });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    ASSERT_EQ(errors.texts.size(), 1);
+    EXPECT_EQ(errors.texts[0], QStringLiteral("Impossible d'écrire dans ") + iniPath);
+    EXPECT_EQ(closed.count(), 0);
+    EXPECT_TRUE(f.isVisible());
+
+    // The user closes again and answers No.
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Non")); });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(closed.count(), 1);
+}
