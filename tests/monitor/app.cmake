@@ -18,8 +18,7 @@ brisemer_add_test(test_monitor_window
     ${CMAKE_CURRENT_LIST_DIR}/app/test_comparm.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app/tsan_options.cpp
   LIBS brisemer_monitor Qt6::Test
-  # One label only: brisemer_add_test passes a list of labels on as separate properties.
-  LABELS threads
+  LABELS monitor threads
   TIMEOUT 180)
 
 # The application object's guard needs an application of its own: a main of its own.
