@@ -48,10 +48,15 @@ TForm3::TForm3(TForm1* mainForm, QWidget* parent) : QDialog(parent), fMainForm(m
     setFont(formstyle::MsSansSerif(11));
 
     Label1 = MakeCaption(this, QStringLiteral("Baud Rate"), QRect(104, 35, 67, 13));
+    Label1->setObjectName(QStringLiteral("Label1"));
     Label2 = MakeCaption(this, QStringLiteral("Data Bits"), QRect(104, 72, 59, 13));
+    Label2->setObjectName(QStringLiteral("Label2"));
     Label3 = MakeCaption(this, QStringLiteral("Stop Bits"), QRect(104, 109, 58, 13));
+    Label3->setObjectName(QStringLiteral("Label3"));
     Label4 = MakeCaption(this, QStringLiteral("Parité"), QRect(104, 145, 40, 13));
+    Label4->setObjectName(QStringLiteral("Label4"));
     Label5 = MakeCaption(this, QStringLiteral("ComNb"), QRect(104, 182, 47, 13));
+    Label5->setObjectName(QStringLiteral("Label5"));
 
     BtnOK = new TGlyphButton(PictureIcon(TPicture::ptCheck), QStringLiteral("OK"), this);
     BtnOK->setObjectName(QStringLiteral("BtnOK"));

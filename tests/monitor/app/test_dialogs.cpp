@@ -56,6 +56,60 @@ protected:
 
 } // namespace
 
+TEST_F(PortDialogTest, LayoutListsAndKeyboardAsTheUserExpects) {
+    Start();
+    TForm3& d = *form3;
+    EXPECT_FALSE(d.isVisible());
+    EXPECT_EQ(d.windowTitle(), QStringLiteral("Paramétrage"));
+    EXPECT_EQ(d.size(), QSize(206, 280));
+    EXPECT_EQ(d.minimumSize(), d.maximumSize());
+    EXPECT_TRUE(d.windowFlags() & Qt::WindowCloseButtonHint);
+    EXPECT_FALSE(d.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint));
+    const struct {
+        QWidget* control;
+        QRect geometry;
+    } fixed[] = {
+        {d.Label1, QRect(104, 35, 67, 13)},      {d.Label2, QRect(104, 72, 59, 13)},
+        {d.Label3, QRect(104, 109, 58, 13)},     {d.Label4, QRect(104, 145, 40, 13)},
+        {d.Label5, QRect(104, 182, 47, 13)},     {d.BtnOK, QRect(16, 232, 75, 25)},
+        {d.BtnCancel, QRect(112, 232, 75, 25)},  {d.CBoxBaudRate, QRect(24, 32, 65, 21)},
+        {d.CBoxDataBits, QRect(54, 69, 36, 21)}, {d.CBoxStopBits, QRect(54, 106, 37, 21)},
+        {d.CBoxParity, QRect(24, 141, 65, 21)},  {d.nrDeviceBox1, QRect(31, 179, 67, 21)},
+    };
+    for (const auto& c : fixed)
+        EXPECT_EQ(c.control->geometry(), c.geometry) << c.control->objectName().toStdString();
+    EXPECT_EQ(d.Label4->text(), QStringLiteral("Parité"));
+    EXPECT_TRUE(d.Label4->font().bold() && d.Label4->font().italic());
+    EXPECT_EQ(d.BtnCancel->text(), QStringLiteral("Annuler"));
+    EXPECT_TRUE(d.BtnOK->isDefault());
+
+    // The lists as created: 4800, 8, 1 and no parity.
+    EXPECT_EQ(Entries(d.CBoxBaudRate),
+              (QStringList{QStringLiteral("150"), QStringLiteral("300"), QStringLiteral("600"),
+                           QStringLiteral("1200"), QStringLiteral("2400"), QStringLiteral("4800"),
+                           QStringLiteral("9600"), QStringLiteral("19200"), QStringLiteral("38400"),
+                           QStringLiteral("57600"), QStringLiteral("115200")}));
+    EXPECT_EQ(d.CBoxBaudRate->currentIndex(), 5);
+    EXPECT_EQ(Entries(d.CBoxDataBits), (QStringList{QStringLiteral("5"), QStringLiteral("6"),
+                                                    QStringLiteral("7"), QStringLiteral("8")}));
+    EXPECT_EQ(d.CBoxDataBits->currentIndex(), 3);
+    EXPECT_EQ(Entries(d.CBoxStopBits), (QStringList{QStringLiteral("1"), QStringLiteral("2")}));
+    EXPECT_EQ(d.CBoxStopBits->currentIndex(), 0);
+    EXPECT_EQ(Entries(d.CBoxParity),
+              (QStringList{QStringLiteral("None"), QStringLiteral("Odd"), QStringLiteral("Even"),
+                           QStringLiteral("Mark"), QStringLiteral("Space")}));
+    EXPECT_EQ(d.CBoxParity->currentIndex(), -1);
+    for (const QComboBox* list : {d.CBoxBaudRate, d.CBoxDataBits, d.CBoxStopBits, d.CBoxParity})
+        EXPECT_FALSE(list->isEditable());
+    EXPECT_FALSE(d.nrDeviceBox1->isEditable());
+    EXPECT_TRUE(d.nrDeviceBox1->ResetOnChanged());
+
+    const QList<QWidget*> order{d.BtnOK,        d.BtnCancel,  d.CBoxBaudRate, d.CBoxDataBits,
+                                d.CBoxStopBits, d.CBoxParity, d.nrDeviceBox1};
+    for (int i = 0; i + 1 < order.size(); ++i)
+        EXPECT_EQ(order[i]->nextInFocusChain(), order[i + 1]) << order[i]->objectName().toStdString();
+}
+
 TEST_F(PortDialogTest, OpensOnTheChannelsRecordAndPortAndCancelChangesNothing) {
     StartWithBothPorts();
     TForm1& f = *form1;
