@@ -6,8 +6,11 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 #include <fcntl.h>
 #include <mutex>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -44,6 +47,7 @@ TPortNameLookup MapPortNameLookup() {
 }
 
 QString ReadAttribute(const QString& directory, const QString& name) {
+    if (directory.isEmpty()) return {};
     QFile file(directory + QLatin1Char('/') + name);
     if (!file.open(QIODevice::ReadOnly)) return {};
     QByteArray bytes = file.readAll();
@@ -181,18 +185,22 @@ void AddClassRecords(const QList<TSetupDevice>& devices, const TGuid* guid, bool
         ReadProperties(*record, device);
         record->GuidClass = device.ClassGuid;
 
-        // The tty's sysfs directory plays the device's hardware key.
-        const int key = ::open(device.SysPath.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        if (key >= 0) {
-            TSetupRoot keyRoot = TSetupRoot::srNone;
-            GetKeyPath(key, &keyRoot, record->RegKey);
-            ::close(key);
-            record->NameSymbolic = PersistentLink(device);
-            record->PortName = portNameOf(device.DevNode, device.DevLinks);
+        // The tty's sysfs directory plays the device's hardware key; a port declared
+        // only in a map file has none.
+        if (!device.SysPath.isEmpty()) {
+            const int key =
+                ::open(device.SysPath.toLocal8Bit().constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+            if (key >= 0) {
+                TSetupRoot keyRoot = TSetupRoot::srNone;
+                GetKeyPath(key, &keyRoot, record->RegKey);
+                ::close(key);
+            }
         }
+        record->NameSymbolic = PersistentLink(device);
+        record->PortName = portNameOf(device.DevNode, device.DevLinks);
 
         const QString hardware = device.HardwarePath.isEmpty() ? device.SysPath : device.HardwarePath;
-        const QString relative = RelativeTo(root, hardware);
+        const QString relative = hardware.isEmpty() ? QString() : RelativeTo(root, hardware);
         if (!relative.isEmpty()) {
             record->InstanceId = QLatin1Char('/') + relative;
             record->BusRelations = GetDeviceIdList(record->InstanceId, QStringLiteral(";"), true);
@@ -216,6 +224,26 @@ void AddInterfaceRecords(const QList<TSetupDevice>& devices, const TGuid& guid, 
         record->GuidClass = device.ClassGuid;
         list.append({record->Driver, record});
     }
+}
+
+// The kernel's name of the tty driver behind a device node (/proc/tty/drivers), e.g.
+// pty_slave for /dev/pts/3; empty when the node is no tty the kernel lists.
+QString TtyDriverName(const QString& devNode) {
+    struct stat st {};
+    if (::stat(devNode.toLocal8Bit().constData(), &st) != 0 || !S_ISCHR(st.st_mode)) return {};
+    const unsigned major = ::major(st.st_rdev), minor = ::minor(st.st_rdev);
+    QFile drivers(QStringLiteral("/proc/tty/drivers"));
+    if (!drivers.open(QIODevice::ReadOnly | QIODevice::Text)) return {};
+    // name, node prefix, major, minor range ("64" or "0-1048575"), type
+    for (const QByteArray& line : drivers.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.simplified().split(' ');
+        if (fields.size() < 4 || fields[2].toUInt() != major) continue;
+        const QList<QByteArray> range = fields[3].split('-');
+        const unsigned first = range[0].toUInt();
+        const unsigned last = range.size() > 1 ? range[1].toUInt() : first;
+        if (minor >= first && minor <= last) return QString::fromLocal8Bit(fields[0]);
+    }
+    return {};
 }
 
 void CollectChildDevices(const QString& directory, bool recursive, QStringList& found) {
@@ -248,7 +276,7 @@ TSetupDatabase SetupDatabase() {
     return gDatabase;
 }
 
-QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database) {
+QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database, bool PresentOnly) {
     QList<TSetupDevice> devices;
     const QString root = SysfsRootOf(database);
     const QString classDir = root + QStringLiteral("/class/tty");
@@ -301,6 +329,28 @@ QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database) {
         devices.append(device);
     }
 
+    // Ports that map files declare and sysfs does not show: pseudo-terminals, socat
+    // links, a converter that is unplugged. Present when the path leads to a device.
+    QSet<QString> known;
+    for (const TSetupDevice& device : std::as_const(devices)) {
+        known.insert(device.DevNode);
+        known.insert(Canonical(device.DevNode));
+        for (const QString& link : device.DevLinks)
+            known.insert(link);
+    }
+    for (const TnrPortMapEntry& entry : ReadSerialPortMap()) {
+        const QString target = Canonical(entry.DevicePath);
+        if (!entry.FromMapFile || known.contains(entry.DevicePath) || known.contains(target)) continue;
+        known.insert(target);
+        const bool present = QFileInfo::exists(entry.DevicePath);
+        if (PresentOnly && !present) continue;
+        TSetupDevice device;
+        device.SysName = QFileInfo(target).fileName();
+        device.DevNode = entry.DevicePath;
+        device.DriverName = present ? TtyDriverName(target) : QString();
+        devices.append(device);
+    }
+
     QHash<QString, int> ttysPerHardware;
     for (const TSetupDevice& device : std::as_const(devices))
         if (!device.HardwarePath.isEmpty()) ++ttysPerHardware[device.HardwarePath];
@@ -309,12 +359,11 @@ QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database) {
     return devices;
 }
 
-void EnumSetupDevices(const TGuid* Guid, bool /*PresentOnly*/, bool ByClass, bool WithInterfacePath,
+void EnumSetupDevices(const TGuid* Guid, bool PresentOnly, bool ByClass, bool WithInterfacePath,
                       TnrDeviceList& List) {
-    // PresentOnly: udev and sysfs describe only the devices that are there now.
     if (!LoadSetupApi()) return;
     const TSetupDatabase database = SetupDatabase();
-    const QList<TSetupDevice> devices = ReadSetupDevices(database);
+    const QList<TSetupDevice> devices = ReadSetupDevices(database, PresentOnly);
     if (ByClass) {
         AddClassRecords(devices, Guid, WithInterfacePath, database, List);
     } else if (Guid) {

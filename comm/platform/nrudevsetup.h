@@ -16,7 +16,7 @@
 //                                           onboard UARTs (pnp/ACPI, SoC platform UARTs),
 //                                           USB serial converters (usb-serial bus),
 //                                           USB CDC ACM devices that are no modem, single
-//                                           PCI serial cards
+//                                           PCI serial cards, ports only map files declare
 //   Infrared class {6BDD1FC5-...}           IrCOMM ttys (ircomm*)
 //   Adapter class {4D36E964-...}            UARTs on ISA cards (isa bus)
 //   Bluetooth class {E0CBF06C-...}          Bluetooth RFCOMM ttys (rfcomm*)
@@ -38,9 +38,14 @@
 //                                           /dev/serial/ (by-id, by-path); path: the link
 //
 // Placeholders of the 8250 driver (no UART behind the ttyS, as the serial-port map
-// tells them: "type" 0, or no type on a serial8250 device) and
-// ttys without a device (virtual consoles, ptmx, pseudo-terminals) are not devices of
-// the database. udev knows only present devices, so PresentOnly changes nothing here.
+// tells them: "type" 0, or no type on a serial8250 device) and ttys without a device
+// (virtual consoles, ptmx) are not devices of the database. The ports that map files
+// declare and sysfs does not show (pseudo-terminals, socat links, a converter named by a
+// by-id link while unplugged) are devices of the Ports class, with the kernel's tty
+// driver (pty_slave...) as their driver.
+//
+// PresentOnly: sysfs and udev only know what is there now; of the declared ports, those
+// whose path leads nowhere are left out.
 //
 // The record fields: Description (udev model name, else the USB product string, else
 // the UART type), Manufacturer (udev vendor name, else the USB manufacturer string),
@@ -125,7 +130,7 @@ TSetupDatabase SetupDatabase();
 // One serial tty as sysfs and udev describe it.
 struct TSetupDevice {
     QString SysName;      // ttyUSB0
-    QString SysPath;      // absolute sysfs directory of the tty
+    QString SysPath;      // absolute sysfs directory of the tty; "" for a port only a map file declares
     QString DevNode;      // /dev/ttyUSB0; empty when neither udev nor sysfs names one
     QStringList DevLinks; // persistent links udev made for it
     QString HardwarePath; // absolute sysfs directory of the device it hangs off; "" if virtual
@@ -135,9 +140,9 @@ struct TSetupDevice {
     TGuid ClassGuid{};
 };
 
-// Every serial tty of the database, in name order; empty when the sysfs root has no
-// tty class.
-QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database);
+// Every serial tty of the database: those of sysfs in name order, then the ports only
+// map files declare (without the missing ones when PresentOnly).
+QList<TSetupDevice> ReadSetupDevices(const TSetupDatabase& database, bool PresentOnly = true);
 
 // Appends one record per device of the class (ByClass) or per interface of the
 // interface class (!ByClass) to List, each under its Driver text; Guid null: all

@@ -3,6 +3,7 @@
 #include "listcomponent.h"
 #include "machine.h"
 #include "platform/nrudev.h"
+#include "ptypair.h"
 
 #include <gtest/gtest.h>
 
@@ -247,13 +248,16 @@ TEST(PortEnumeration, FullPresentDropsUnknownMapPortsOnlyWhileSetupRecordsRemain
 
 TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     TRecordedMachine machine;
-    machine.WriteMap({QStringLiteral("COM200 = /dev/pts/4")});
+    TPtyPair pty;
+    machine.WriteMap({QStringLiteral("COM200 = ") + pty.SlavePath(),
+                      QStringLiteral("COM201 = /dev/brisemer-test-unplugged")});
     TnrComm io;
     io.SetEnumPorts(epFullInfo);
-    EXPECT_EQ(ListTexts(io), (QStringList{"COM1 (16550A UART)", "COM3 (16450 UART)", "COM5 (16550A UART)",
-                                          "COM6 (16550A UART)", "COM7 (16550A UART)", "COM8 (16550A UART)",
-                                          "COM9 (16550A UART)", "COM33 (FT232 Serial (UART) IC)",
-                                          "COM65 (HSPA Modem)", "COM66 (u-blox GNSS receiver)", "COM200"}));
+    EXPECT_EQ(ListTexts(io),
+              (QStringList{"COM1 (16550A UART)", "COM3 (16450 UART)", "COM5 (16550A UART)",
+                           "COM6 (16550A UART)", "COM7 (16550A UART)", "COM8 (16550A UART)",
+                           "COM9 (16550A UART)", "COM33 (FT232 Serial (UART) IC)", "COM65 (HSPA Modem)",
+                           "COM66 (u-blox GNSS receiver)", "COM200", "COM201"}));
     const TnrDevice* usb = io.Device(io.IndexOfData(33));
     ASSERT_NE(usb, nullptr);
     EXPECT_EQ(usb->NamePDO, QStringLiteral("/dev/ttyUSB0"));
@@ -262,13 +266,19 @@ TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     EXPECT_EQ(usb->Manufacturer, QStringLiteral("Future Technology Devices"));
     EXPECT_EQ(usb->RegKey,
               QStringLiteral("devices/pci0000:00/0000:00:14.0/usb1/1-2/1-2:1.0/ttyUSB0/tty/ttyUSB0"));
+    // The pseudo-terminal is a port of the kernel's pty driver.
+    const TnrDevice* pts = io.Device(io.IndexOfData(200));
+    ASSERT_NE(pts, nullptr);
+    EXPECT_EQ(pts->Service, QStringLiteral("pty_slave"));
+    EXPECT_EQ(pts->NamePDO, pty.SlavePath());
+    EXPECT_EQ(pts->PortName, QStringLiteral("COM200"));
 
-    // The pseudo-terminal is unknown to the device database: left out when only present
-    // devices count, because records without a port name (rfcomm0...) remain.
+    // Only present devices: the declared port whose path leads nowhere is left out.
     io.SetEnumPorts(epFullPresent);
     io.Update();
-    EXPECT_EQ(io.DeviceCount(), 10);
-    EXPECT_EQ(io.IndexOfData(200), -1);
+    EXPECT_EQ(io.DeviceCount(), 11);
+    EXPECT_GE(io.IndexOfData(200), 0);
+    EXPECT_EQ(io.IndexOfData(201), -1);
 
     // Without libudev the full modes list exactly the map.
     const QString saved = SetupApiLibraryName();
@@ -277,7 +287,8 @@ TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     io.Update();
     FreeSetupApi();
     SetSetupApiLibraryName(saved);
-    EXPECT_EQ(io.DeviceCount(), 11);
+    EXPECT_EQ(io.DeviceCount(), 12);
     EXPECT_EQ(io.Device(0)->NameFriendly, QStringLiteral("COM1"));
-    EXPECT_EQ(io.Device(10)->NameFriendly, QStringLiteral("COM200"));
+    EXPECT_TRUE(io.Device(0)->Driver.isEmpty());
+    EXPECT_EQ(io.Device(11)->NameFriendly, QStringLiteral("COM201"));
 }

@@ -2,6 +2,7 @@
 // small sysfs routines they use, and the on-demand loading of libudev.
 #include "machine.h"
 #include "platform/nrudev.h"
+#include "ptypair.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -129,6 +130,39 @@ TEST(SetupQueries, ClassRecordsCarryTheDeviceDetailsAndTheMapPortName) {
     TRecords all;
     EnumSetupDevices(nullptr, false, true, false, all.list);
     EXPECT_EQ(all.list.size(), 13);
+}
+
+TEST(SetupQueries, PortsOnlyAMapFileDeclaresArePortsClassDevices) {
+    TRecordedMachine machine;
+    TPtyPair pty;
+    machine.WriteMap({QStringLiteral("COM200 = ") + pty.SlavePath(),
+                      QStringLiteral("COM201 = /dev/brisemer-test-unplugged"),
+                      QStringLiteral("COM40 = /dev/ttyS0")}); // the onboard port under a name of its own
+    const QList<TSetupDevice> present = ReadSetupDevices(SetupDatabase(), true);
+    const QList<TSetupDevice> all = ReadSetupDevices(SetupDatabase(), false);
+    EXPECT_EQ(present.size(), 14);
+    ASSERT_EQ(all.size(), 15);
+    EXPECT_EQ(all[13].DevNode, pty.SlavePath());
+    EXPECT_EQ(all[13].DriverName, QStringLiteral("pty_slave"));
+    EXPECT_TRUE(all[13].SysPath.isEmpty());
+    EXPECT_EQ(all[14].DevNode, QStringLiteral("/dev/brisemer-test-unplugged"));
+    EXPECT_TRUE(all[14].DriverName.isEmpty());
+
+    TRecords ports;
+    EnumSetupDevices(&GUID_DEVCLASS_PORTS, true, true, false, ports.list);
+    const TnrDevice* pts = ports.ByPdo(pty.SlavePath());
+    ASSERT_NE(pts, nullptr);
+    EXPECT_EQ(pts->PortName, QStringLiteral("COM200"));
+    EXPECT_EQ(pts->Driver, QStringLiteral("pty_slave"));
+    EXPECT_TRUE(pts->RegKey.isEmpty() && pts->InstanceId.isEmpty());
+    EXPECT_EQ(ports.ByPdo(QStringLiteral("/dev/brisemer-test-unplugged")), nullptr);
+    const TnrDevice* onboard = ports.ByPdo(QStringLiteral("/dev/ttyS0"));
+    ASSERT_NE(onboard, nullptr);
+    EXPECT_EQ(onboard->PortName, QStringLiteral("COM40"));
+
+    TRecords everything;
+    EnumSetupDevices(&GUID_DEVCLASS_PORTS, false, true, false, everything.list);
+    EXPECT_EQ(everything.list.size(), ports.list.size() + 1);
 }
 
 TEST(SetupQueries, InterfaceQueriesGiveWhatOneOpens) {
