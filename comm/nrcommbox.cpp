@@ -11,6 +11,7 @@ TnrDeviceBox::TnrDeviceBox(QWidget* parent)
       fFreeNotifications(this, [this](QObject* gone) { Notification(gone, TOperation::opRemove); }) {
     // A drop-down list: the user picks an entry and cannot type a name.
     setEditable(false);
+    setMaxVisibleItems(8);
     connect(this, &QComboBox::activated, this, [this](int) { Change(); });
 }
 

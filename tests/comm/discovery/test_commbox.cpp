@@ -50,6 +50,7 @@ TEST_F(DeviceBox, LinkingShowsTheListSelectsThePortAndTellsTheDevicePath) {
     EXPECT_EQ(box.nrComm(), &io);
     EXPECT_TRUE(box.ResetOnChanged());
     EXPECT_FALSE(box.isEditable());
+    EXPECT_EQ(box.maxVisibleItems(), 8);
     EXPECT_EQ(io.ListenerCount(), 1);
 
     // A port the list does not hold: every entry, nothing selected, no text.
