@@ -13,7 +13,6 @@
 #include "settingsfile.h"
 
 #include <QCloseEvent>
-#include <QDir>
 #include <QFileInfo>
 #include <QLabel>
 #include <QLocale>
