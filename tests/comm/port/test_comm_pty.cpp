@@ -10,6 +10,7 @@
 #include "ptypair.h"
 #include "testenv.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QThread>
@@ -103,7 +104,7 @@ private:
             const ssize_t w = ::write(fFd, fBytes.constData() + at, static_cast<size_t>(n));
             if (w > 0) {
                 at += w;
-                fWritten = at;
+                fWritten += w;
                 if (end == kForever && at == fBytes.size()) at = 0;
             } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
                 pollfd p{fFd, POLLOUT, 0};
@@ -192,20 +193,29 @@ TEST_F(CommPty, ChangingTraceStatesWhileDataFlowsLosesNothing) {
     got.Attach(com);
     com.SetComPortNo(201);
     com.SetActive(true);
-    const QByteArray data = Pattern(400 * 1024, 2);
-    TFeeder feeder(Pty->MasterFd(), data, 97);
+    const QByteArray pattern = Pattern(64 * 1024 + 17, 2);
+    TFeeder feeder(Pty->MasterFd(), pattern, 97, TFeeder::kForever);
     const TTraceStates sets[] = {
         {}, {tsRxChar, tsCTS}, {tsBreak, tsErr, tsRxFlag}, {tsRxChar}, {tsTxEmpty, tsRing}};
-    int i = 0;
-    ASSERT_TRUE(WaitUntil(
-        [&] {
-            com.SetTraceStates(sets[i++ % 5]);
-            return got.Size() >= data.size();
-        },
-        std::chrono::seconds(30)));
-    EXPECT_GT(i, 20);
+    // Each change ends the pending wait with an empty mask; bytes keep arriving meanwhile.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    int changes = 0;
+    while ((changes < 300 || feeder.Written() < 1024 * 1024) && std::chrono::steady_clock::now() < deadline) {
+        com.SetTraceStates(sets[changes++ % 5]);
+        QCoreApplication::processEvents();
+        QThread::usleep(50);
+    }
+    feeder.Stop();
+    EXPECT_GE(changes, 300);
+    const qsizetype written = feeder.Written();
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() >= written; }, std::chrono::seconds(30)));
+    QByteArray expected;
+    while (expected.size() < written)
+        expected.append(pattern);
+    expected.truncate(written);
     std::lock_guard g(got.Lock);
-    EXPECT_TRUE(got.Bytes == data);
+    EXPECT_GE(written, 1024 * 1024);
+    EXPECT_TRUE(got.Bytes == expected);
 }
 
 TEST_F(CommPty, UnpluggedWhileDataFlowsTheComponentClosesOnTheUserInterfaceThread) {
