@@ -2,6 +2,7 @@
 // alone and merged with the setup database.
 #include "listcomponent.h"
 #include "machine.h"
+#include "nrapplication.h"
 #include "platform/nrudev.h"
 #include "ptypair.h"
 
@@ -291,4 +292,23 @@ TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     EXPECT_EQ(io.Device(0)->NameFriendly, QStringLiteral("COM1"));
     EXPECT_TRUE(io.Device(0)->Driver.isEmpty());
     EXPECT_EQ(io.Device(11)->NameFriendly, QStringLiteral("COM201"));
+}
+
+TEST(PortEnumeration, NoSysfsGivesTheDeclaredPortsAndNoErrorBox) {
+    TRecordedMachine machine(false);
+    TPtyPair pty;
+    machine.WriteMap({QStringLiteral("COM7 = ") + pty.SlavePath()});
+    TnrPortMapSources sources = SerialPortMapSources();
+    sources.SysfsRoot = QStringLiteral("/nonexistent-sysfs");
+    SetSerialPortMapSources(sources);
+    QStringList shown;
+    auto previous =
+        SetUserMessageHandler([&](TUserMessageKind, const QString& text, const QString&) { shown << text; });
+    for (TnrEnumPorts mode : {epQuickAll, epFullInfo, epFullPresent}) {
+        TnrComm io;
+        io.SetEnumPorts(mode);
+        EXPECT_EQ(ListTexts(io), QStringList{"COM7"}) << int(mode);
+    }
+    SetUserMessageHandler(previous);
+    EXPECT_TRUE(shown.isEmpty());
 }
