@@ -1,0 +1,230 @@
+"""End-to-end tests of the real brisemer executable.
+
+Each test starts a virtual display, brisemer-replay serving real NMEA/AIS recordings on
+pseudo-terminals, and a copy of brisemer; it drives the program through its windows and
+checks what the program wrote - the saved panes and the settings file - byte for byte
+against the recordings.
+
+    test_brisemer_e2e.py --brisemer EXE --replay EXE --data DIR [unittest arguments]
+    test_brisemer_e2e.py --list          the test cases, one a line
+"""
+
+import argparse
+import os
+import sys
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import e2ekit  # noqa: E402
+from e2ekit import pane_lines, saved_text, settings_text, wire_bytes  # noqa: E402
+
+PATHS = argparse.Namespace()
+
+DEFAULT_AIS = (0, 38400, 8, 1, 0)
+
+
+class BrisemerCase(unittest.TestCase):
+    """A scratch folder, a display, a desktop; replay and program made by each test."""
+
+    def setUp(self):
+        self.scratch = e2ekit.Scratch(self.id().rsplit(".", 1)[-1])
+        self.desktop = e2ekit.Desktop(self.scratch)
+        self.addCleanup(self._finish)
+        e2ekit.VirtualDisplay(self.scratch)
+        self.program = e2ekit.Brisemer(self.scratch, self.desktop, PATHS.brisemer)
+
+    def _finish(self):
+        failed = self._failed()
+        if failed:
+            self.desktop.screenshot(self.scratch.path("failure.png"))
+            print(f"\nkept for inspection: {self.scratch.root}", file=sys.stderr)
+        self.scratch.close(keep=failed or os.environ.get("BRISEMER_E2E_KEEP") == "1")
+
+    def _failed(self):
+        # Before Python 3.11 the outcome collects the errors; since then the result does.
+        errors = getattr(self._outcome, "errors", None)
+        if errors is not None:
+            return any(error for _, error in errors)
+        result = self._outcome.result
+        return any(test is self for test, _ in result.errors + result.failures)
+
+    def recording(self, name):
+        return os.path.join(PATHS.data, name)
+
+    def replay(self, *args, linger=30):
+        return e2ekit.Replay(self.scratch, PATHS.replay, list(args), linger=linger)
+
+    def write_settings(self, gps, ais):
+        with open(self.program.settings_file, "wb") as f:
+            f.write(settings_text(gps, ais))
+
+    def assert_sent(self, stats, port, sent):
+        """The oracle agrees with what the replay tool says it sent."""
+        self.assertIn(port, stats)
+        self.assertEqual(stats[port]["bytes"], len(sent), f"{port}: bytes sent by the replay tool")
+        self.assertEqual(stats[port]["hangups"], 0)
+
+
+class PersonAtTheDesk(BrisemerCase):
+
+    def test_choose_ports_save_quit_restart_and_capture(self):
+        """Ports chosen in the settings dialog reach the settings file; after a restart both
+        channels show every line sent, in order, and the saved panes hold exactly them."""
+        gps_file, ais_file = self.recording("garmin-geko201.log"), self.recording("sample.aivdm")
+        replay = self.replay("--port", f"COM201:9600:{gps_file}", "--port", f"COM202:38400:{ais_file}")
+        program = self.program
+
+        # First run, no settings file: defaults, both ports closed, panes with first lines.
+        program.start()
+        program.wait_lamps("GPS", on=False, off=True)
+        program.wait_lamps("AIS", on=False, off=True)
+
+        # A pane saved before anything arrived holds its first line. Typed as capture.log,
+        # written as capture.txt; saving the same name again asks about capture.txt, and
+        # answering No keeps the file as it was.
+        self.assertEqual(program.save_pane("GPS", "capture.log"), b"MemoGPS\r\n")
+        capture = program.file("capture.txt")
+        self.assertFalse(os.path.exists(program.file("capture.log")))
+        self.assertIsNone(program.save_pane("GPS", "capture.log", question="no"))
+        self.assertEqual(os.stat(capture).st_mtime_ns, 0, "capture.txt was rewritten after No")
+        self.assertEqual(program.save_pane("AIS", "capture.log", question="yes"), b"Memo AIS\r\n")
+
+        # GPS on COM201 at 9600 baud; the AIS channel may not take the same port, then
+        # gets COM202 and keeps its 38400 baud.
+        dialog = program.open_settings("GPS")
+        program.pick(dialog, "nrDeviceBox1", "COM201")
+        program.pick(dialog, "CBoxBaudRate", "9600")
+        program.close_settings(dialog)
+        dialog = program.open_settings("AIS")
+        program.pick(dialog, "nrDeviceBox1", "COM201", refused=True)
+        program.pick(dialog, "nrDeviceBox1", "COM202")
+        program.close_settings(dialog)
+        # The settings file is written at quit only.
+        self.assertFalse(os.path.exists(program.settings_file))
+        program.quit(save_settings=True)
+        self.assertEqual(program.settings(), settings_text((201, 9600, 8, 1, 0), (202, 38400, 8, 1, 0)))
+
+        # Second run: the settings file opens both ports and clears both panes.
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=True, off=False)
+        replay.release()
+        stats = replay.wait_stats(timeout=120)
+        gps_sent, ais_sent = wire_bytes(gps_file), wire_bytes(ais_file)
+        self.assert_sent(stats, "COM201", gps_sent)
+        self.assert_sent(stats, "COM202", ais_sent)
+
+        program.save_until_complete("GPS", "gps", saved_text(pane_lines(gps_sent)))
+        program.save_until_complete("AIS", "ais", saved_text(pane_lines(ais_sent)))
+
+        # Quitting with No leaves the settings file as it was.
+        before = program.settings()
+        program.quit(save_settings=False)
+        self.assertEqual(program.settings(), before)
+
+    def test_close_one_channel_while_both_receive(self):
+        """Closing the GPS port stops the GPS pane at a line boundary while the AIS channel
+        goes on to the last line; the settings saved at quit have no GPS port."""
+        gps_file, ais_file = self.recording("haicom-305N.log"), self.recording("sample.aivdm")
+        # The AIS recording lasts longer than the GPS one, so it is still arriving when
+        # the GPS port closes.
+        replay = self.replay("--port", f"COM201:19200:{gps_file}", "--port", f"COM202:4800:{ais_file}",
+                             "--settings-file", self.program.settings_file, linger=2)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=True, off=False)
+        replay.release()
+
+        gps_sent, ais_sent = wire_bytes(gps_file), wire_bytes(ais_file)
+        gps_all = pane_lines(gps_sent)
+        e2ekit.wait_for(lambda: len(self._saved_lines("GPS")) >= 3, 60, "three GPS lines")
+        program.click("BtnClose1")
+        program.wait_lamps("GPS", on=False, off=True)
+        closed_with = self._saved_lines("GPS")
+
+        stats = replay.wait_stats(timeout=120)
+        self.assert_sent(stats, "COM202", ais_sent)
+        program.save_until_complete("AIS", "ais", saved_text(pane_lines(ais_sent)))
+
+        # The GPS pane kept what it had and got nothing more: a beginning of the recording,
+        # not all of it.
+        gps_lines = self._saved_lines("GPS")
+        self.assertEqual(gps_lines, closed_with)
+        self.assertEqual(gps_lines, gps_all[:len(gps_lines)])
+        self.assertLess(len(gps_lines), len(gps_all))
+
+        program.quit(save_settings=True)
+        self.assertEqual(program.settings(), settings_text((0, 19200, 8, 1, 0), (202, 4800, 8, 1, 0)))
+
+    def _saved_lines(self, channel):
+        """The pane's lines, through a save of the pane (the pane was cleared at start-up)."""
+        exists = os.path.exists(self.program.file("peek.txt"))
+        text = self.program.save_pane(channel, "peek", question="yes" if exists else None)
+        self.assertTrue(text == b"" or text.endswith(b"\r\n"), f"saved text ends inside a line: {text[-40:]!r}")
+        return text.split(b"\r\n")[:-1]
+
+
+class ReceiveUnderLoad(BrisemerCase):
+
+    def test_flood_keeps_every_line_in_order(self):
+        """Both channels flooded as fast as the program reads: lines split across large
+        reads are joined again, and nothing is lost, doubled or reordered."""
+        gps_file, ais_file = self.recording("telit-he910.log"), self.recording("sample.aivdm")
+        replay = self.replay("--port", f"COM201:4800:{gps_file}", "--port", f"COM202:38400:{ais_file}",
+                             "--flood", "--loop", "2", "--settings-file", self.program.settings_file)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=True, off=False)
+        replay.release()
+        stats = replay.wait_stats(timeout=120)
+        gps_sent, ais_sent = wire_bytes(gps_file, loops=2), wire_bytes(ais_file, loops=2)
+        self.assert_sent(stats, "COM201", gps_sent)
+        self.assert_sent(stats, "COM202", ais_sent)
+        program.save_until_complete("GPS", "gps", saved_text(pane_lines(gps_sent)))
+        program.save_until_complete("AIS", "ais", saved_text(pane_lines(ais_sent)))
+
+    def test_binary_bytes_survive_the_code_page(self):
+        """A receiver that mixes binary frames with NMEA, replayed byte for byte: every byte
+        but the carriage returns comes back in the saved file; the unused AIS channel saves
+        an empty file."""
+        gps_file = self.recording("ublox-8.log")
+        replay = self.replay("--port", f"COM201:115200:{gps_file}", "--raw")
+        self.write_settings((201, 115200, 8, 1, 0), DEFAULT_AIS)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=False, off=True)
+        replay.release()
+        stats = replay.wait_stats(timeout=120)
+        gps_sent = wire_bytes(gps_file, raw=True)
+        self.assertTrue(any(b >= 0x80 for b in gps_sent), "the recording should hold binary bytes")
+        self.assert_sent(stats, "COM201", gps_sent)
+        program.save_until_complete("GPS", "gps", saved_text(pane_lines(gps_sent)))
+        self.assertEqual(program.save_pane("AIS", "ais"), b"")
+
+
+def list_cases():
+    suite = unittest.defaultTestLoader.loadTestsFromModule(sys.modules[__name__])
+    for group in suite:
+        for test in group:
+            print(test.id().split(".", 1)[1])
+
+
+def main():
+    if sys.argv[1:] == ["--list"]:
+        list_cases()
+        return
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--brisemer", required=True)
+    parser.add_argument("--replay", required=True)
+    parser.add_argument("--data", required=True)
+    known, rest = parser.parse_known_args()
+    PATHS.brisemer, PATHS.replay, PATHS.data = (os.path.abspath(p) for p in (known.brisemer, known.replay,
+                                                                           known.data))
+    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+
+
+if __name__ == "__main__":
+    main()
