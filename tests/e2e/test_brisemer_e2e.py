@@ -14,6 +14,8 @@ import os
 import sys
 import unittest
 
+# No compiled files in the source tree.
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import e2ekit  # noqa: E402
 from e2ekit import pane_lines, saved_text, settings_text, wire_bytes  # noqa: E402
