@@ -81,6 +81,9 @@ void TnrCustomComm::DestroyingClose() {
     if (fDestroying) return;
     fDestroying = true;
     try {
+        // The threads first: on the message thread (UseMainThread false) event processing
+        // still writes to the terminal and the processor unlinked below.
+        StopThreads();
         SetTerminal(nullptr);
         SetDataProcessor(nullptr);
         OnTraceState = nullptr;

@@ -1,5 +1,6 @@
 #include "nrdataprocessor.h"
 
+#include "nrcomm.h"
 #include "platform/nrserialapi.h"
 
 TnrCustomDataProcessor::TnrCustomDataProcessor(QObject* AOwner) : TComponent(AOwner) {
@@ -58,7 +59,12 @@ void TnrCustomDataProcessor::SendBlock(const std::uint8_t* ptrBuffer, std::uint3
             if (!fDevice)
                 return; // nothing took the block and there is no port to send it on
             fDevice->SendData(ptrBuffer, Len);
-            FlushFileBuffers(fDevice->Handle());
+            // A serial port queues SendData on its writer thread: its own flush waits for
+            // that queue as well as for the driver's.
+            if (auto* port = qobject_cast<TnrCustomComm*>(fDevice))
+                port->FlushOutputBuffer();
+            else
+                FlushFileBuffers(fDevice->Handle());
         }
         WriteLogFmt(dlDebug, QStringLiteral("DoDataSend: %u bytes"), {Len});
     } catch (...) {
