@@ -41,6 +41,7 @@
 #pragma once
 
 #include "nrbaseio.h"
+#include "platform/nrregistry.h"
 #include "platform/nrserialapi.h"
 
 #include <QByteArray>
@@ -211,6 +212,15 @@ public:
     // The text of the last failed open.
     QString LastError() const { return LastErrorString; }
 
+    // --- Configuration dialog (nrcommconfig.cpp) ---
+    // Shows the line settings in the library's dialog, owned by the active window. On OK
+    // the chosen settings are held (and sent as they are to an open port) and read back;
+    // true then. Cancel changes nothing.
+    bool ConfigDialog();
+    // Reads an open port's line settings into the held ones; derives StreamProtocol and
+    // RS485Mode from the held flags.
+    void ReadLineSettings();
+
     // --- Sending, reading, waiting, line control ---
     void SendAheadChar(char16_t Ch);
     void FlushOutputBuffer();
@@ -311,6 +321,23 @@ public:
     // Clears the queues, raises DTR, lowers RTS and waits up to 200 ms for DSR; raises RTS
     // when it came, else reports "Device Connect Initialization Error" as a fatal error.
     virtual void InitDeviceConnect();
+
+    // The stored configuration (nrcommconfig.cpp): a 49-byte value (port number, the
+    // device control block, the five timeouts) in the registry store (nrregistry.h).
+    // Failures of the store are the fatal errors "Error on save config information from
+    // registry" / "Error on load config information from registry". Loading ignores a
+    // value of another size; it sets ComPortNo (reopening an open port), the line settings
+    // except the flow control, which stays that of StreamProtocol and RS485Mode, and the
+    // timeouts.
+    virtual void SaveConfig(HKEY Root, const QString& Key, const QString& Name);
+    virtual void LoadConfig(HKEY Root, const QString& Key, const QString& Name);
+
+    // Asks the device for its plug-and-play identification (nrpnp.cpp): the line sequence
+    // at 1200 baud 7N1, the answer from "(" to ")" (or 08h to 09h) with both ends, each
+    // byte as the character of the same value; empty when the device doesn't answer.
+    // Leaves the port open or closed as it was, with its own settings. Without DSR, the
+    // fatal error "Device Connect Initialization Error" and the port stays open.
+    virtual QString GetPNPDeviceString();
 
     std::uint16_t ComPortNo() const { return fComPortNo; }
     // Closes an open port, stores the number, reopens when it was open, notification 3.
