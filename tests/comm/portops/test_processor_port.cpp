@@ -1,6 +1,6 @@
 // Data processors attached to a real port: received chunks pass the chain before the
 // terminal and OnAfterReceive, blocks go out through the port, the end of a send comes
-// from the port's transmit-empty event, opens and closes reach every attached processor.
+// from the port's transmit-empty event.
 
 #include "commtestutil.h"
 #include "nrcomm.h"
@@ -30,7 +30,6 @@ public:
         ++Completions;
         flIgnore = IgnoreAfterSend;
     }
-    using TnrCustomDataProcessor::AttachLog;
     int Completions = 0;
     bool IgnoreAfterSend = false;
 
@@ -55,13 +54,6 @@ protected:
     QStringList Journal;
     TnrComm Com;
 };
-
-QStringList Texts(const TnrLogFile& log) {
-    QStringList out;
-    for (const QString& line : log.Lines())
-        out << line.section(QLatin1Char(' '), 2);
-    return out;
-}
 
 } // namespace
 
@@ -92,23 +84,6 @@ TEST_F(ProcessorOnPty, ReceivedChunksPassTheChainThenTheTerminalThenOnAfterRecei
     ASSERT_TRUE(WaitUntil([&] { return Journal.size() >= 2; }));
     EXPECT_EQ(Journal, (QStringList{"shows:$GPGLL,2*00\r\n", "receive:$GPGLL,2*00\r\n"}));
     EXPECT_EQ(terminal.toPlainText(), QStringLiteral("$GPGLL,2*00\n"));
-}
-
-TEST_F(ProcessorOnPty, OpeningAndClosingReachEveryAttachedProcessorOnce) {
-    TnrLogFile log;
-    TJournalProcessor first(&Journal, QStringLiteral("first")), second(&Journal, QStringLiteral("second"));
-    first.AttachLog(&log);
-    second.AttachLog(&log);
-    Com.SetDataProcessor(&first);
-    first.SetNextProcessor(&second); // attaches the second one to the port as well
-    Com.SetActive(true);
-    Com.SetActive(false);
-    EXPECT_EQ(Texts(log), (QStringList{"Medium Opened", "Medium Opened", "Medium Closed", "Medium Closed"}));
-
-    Com.SetDataProcessor(nullptr); // detaches the first only
-    log.Clear();
-    Com.SetActive(true);
-    EXPECT_EQ(Texts(log), QStringList{"Medium Opened"});
 }
 
 TEST_F(ProcessorOnPty, BlocksAndTextGoOutThroughThePortUnlessAHandlerTakesThem) {
