@@ -18,7 +18,6 @@ condition (a window appears or goes, a file is complete, a lamp lights) with a d
 import fcntl
 import os
 import re
-import select
 import shutil
 import signal
 import subprocess
@@ -223,66 +222,61 @@ class Scratch:
 
 
 class VirtualDisplay:
-    """An Xvfb server on a display number it picks itself (-displayfd), so parallel tests
-    never collide. The display counts as up once a client can talk to it."""
+    """An Xvfb server of the test's own. The display counts as up once a client can talk
+    to it.
 
-    ATTEMPTS = 3
-    # X servers starting at the same moment race for the same display number; tests
-    # running in parallel start theirs one after the other.
+    Display numbers are taken from FIRST_DISPLAY upward, clear of the low numbers that
+    desktops and other virtual displays pick first; a number whose lock file exists is
+    skipped, and a server that cannot take its number ends at once and the next is tried.
+    Tests running in parallel start their servers one after the other (a file lock), so
+    they never race for a number."""
+
+    FIRST_DISPLAY = 160
+    DISPLAYS = 200
     LOCK = os.path.join(tempfile.gettempdir(), "brisemer-e2e-display.lock")
 
     def __init__(self, scratch):
+        self.scratch = scratch
         with open(self.LOCK, "a") as lock:
             fcntl.flock(lock, fcntl.LOCK_EX)
-            self._start_answering(scratch)
-
-    def _start_answering(self, scratch):
-        for attempt in range(1, self.ATTEMPTS + 1):
-            proc, name = self._start(scratch, attempt)
-            scratch.env["DISPLAY"] = name
-            if self._answers(scratch, proc):
-                self.proc, self.name = proc, name
-                log_step(f"display {name} up")
-                return
-            log_step(f"display {name} did not answer (attempt {attempt})")
-            if proc.poll() is None:
-                proc.kill()
-                proc.wait()
+            for number in range(self.FIRST_DISPLAY, self.FIRST_DISPLAY + self.DISPLAYS):
+                if os.path.exists(f"/tmp/.X{number}-lock"):
+                    continue
+                name = f":{number}"
+                # -noreset: by default the server resets when its last client leaves and
+                # drops the connections that arrive meanwhile - the probe below is such a
+                # client, and xdotool calls come and go all the time.
+                proc = scratch.spawn(["Xvfb", name, "-screen", "0", "1024x768x24", "-nolisten", "tcp",
+                                      "-noreset"], f"xvfb-{number}.log")
+                scratch.env["DISPLAY"] = name
+                if self._answers(proc):
+                    self.proc, self.name = proc, name
+                    log_step(f"display {name} up")
+                    return
+                log_step(f"display {name} did not answer")
+                if proc.poll() is None:
+                    proc.kill()
+                    proc.wait()
         raise E2EFailure("no virtual display could be started (see xvfb-*.log)")
 
-    @staticmethod
-    def _start(scratch, attempt):
-        reader, writer = os.pipe()
-        try:
-            proc = scratch.spawn(["Xvfb", "-displayfd", str(writer), "-screen", "0", "1024x768x24",
-                                  "-nolisten", "tcp"], f"xvfb-{attempt}.log", pass_fds=(writer,))
-        finally:
-            os.close(writer)
-        try:
-            number = b""
-            deadline = time.monotonic() + WINDOW_TIMEOUT
-            while not number.endswith(b"\n"):
-                left = deadline - time.monotonic()
-                if left <= 0 or not select.select([reader], [], [], left)[0]:
-                    raise E2EFailure("Xvfb did not start (see xvfb-*.log)")
-                chunk = os.read(reader, 16)
-                if not chunk:
-                    raise E2EFailure("Xvfb ended at start-up (see xvfb-*.log)")
-                number += chunk
-        finally:
-            os.close(reader)
-        return proc, ":" + number.decode().strip()
-
-    @staticmethod
-    def _answers(scratch, proc):
-        deadline = time.monotonic() + 10
+    def _answers(self, proc):
+        deadline = time.monotonic() + WINDOW_TIMEOUT
         while proc.poll() is None and time.monotonic() < deadline:
-            probe = subprocess.run(["xdotool", "getdisplaygeometry"], env=scratch.env, capture_output=True,
-                                   timeout=30)
-            if probe.returncode == 0:
+            if self.answering():
                 return True
             time.sleep(0.1)
         return False
+
+    def answering(self):
+        probe = subprocess.run(["xdotool", "getdisplaygeometry"], env=self.scratch.env, capture_output=True,
+                               timeout=30)
+        return probe.returncode == 0
+
+    def state(self):
+        """For failure messages: whether the server still runs and answers."""
+        if self.proc.poll() is not None:
+            return f"the X server of {self.name} has ended with status {self.proc.returncode}"
+        return f"the X server of {self.name} {'answers' if self.answering() else 'runs but does not answer'}"
 
 
 class Desktop:
@@ -290,6 +284,7 @@ class Desktop:
 
     def __init__(self, scratch):
         self.scratch = scratch
+        self.display = None
 
     def xdotool(self, *args, check=True):
         result = subprocess.run(["xdotool", *map(str, args)], env=self.scratch.env, capture_output=True,
@@ -451,7 +446,11 @@ class Brisemer:
 
     def _own_window(self):
         if self.proc.poll() is not None:
-            raise E2EFailure(f"brisemer ended at start-up with status {self.proc.returncode}")
+            with open(self.scratch.path(f"brisemer-{self.runs}.log"), "rb") as f:
+                said = f.read().decode(errors="replace").strip().splitlines()[:2]
+            display = self.desktop.display.state() if self.desktop.display else "no display"
+            raise E2EFailure(f"brisemer ended at start-up with status {self.proc.returncode} ({display}): "
+                             + " / ".join(said))
         found = self.desktop.windows(MAIN_TITLE)
         return found[0] if found else None
 

@@ -32,7 +32,7 @@ class BrisemerCase(unittest.TestCase):
         self.scratch = e2ekit.Scratch(self.id().rsplit(".", 1)[-1])
         self.desktop = e2ekit.Desktop(self.scratch)
         self.addCleanup(self._finish)
-        e2ekit.VirtualDisplay(self.scratch)
+        self.desktop.display = e2ekit.VirtualDisplay(self.scratch)
         self.program = e2ekit.Brisemer(self.scratch, self.desktop, PATHS.brisemer)
 
     def _finish(self):
