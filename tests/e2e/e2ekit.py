@@ -161,7 +161,7 @@ def describe_difference(got, expected):
     limit = min(len(got), len(expected))
     while n < limit and got[n] == expected[n]:
         n += 1
-    line = expected[:n].count(b"\n") + 1
+    line = expected[:n].count(b"\r\n") + 1
     return (f"got {len(got)} bytes, expected {len(expected)}; first difference at byte {n} "
             f"(saved line {line}): got {got[n:n + 60]!r}, expected {expected[n:n + 60]!r}")
 
