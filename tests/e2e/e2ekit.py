@@ -187,6 +187,8 @@ class Scratch:
         for key in ("WAYLAND_DISPLAY", "SESSION_MANAGER", "QT_SCALE_FACTOR"):
             self.env.pop(key, None)
         self.processes = []
+        # "COMn" -> device of the ports a replay tool serves in this test.
+        self.served_ports = {}
         global _step_log
         _step_log = open(self.path("steps.log"), "w", encoding="utf-8")
 
@@ -393,6 +395,7 @@ class Replay:
                  "the replay tool to set up its ports")
         if "ready" not in self.output():
             raise E2EFailure(f"brisemer-replay failed: {self.output()} (see replay.log)")
+        scratch.served_ports.update(self.devices())
 
     def _read(self):
         for raw in self.proc.stdout:
@@ -440,9 +443,25 @@ class Brisemer:
         self.runs = 0
 
     def start(self):
+        self._check_settings_ports()
         self.runs += 1
         self.proc = self.scratch.spawn([self.exe], f"brisemer-{self.runs}.log", cwd=self.scratch.bin)
         self.window = wait_for(self._own_window, WINDOW_TIMEOUT, "the Brisemer window")
+
+    def _check_settings_ports(self):
+        """Refuses to start a program whose settings file would open a port the replay tool
+        does not serve: whatever goes wrong in a test, it must never open a real serial
+        port of the machine (/dev/ttyS0 may be its console)."""
+        if not os.path.exists(self.settings_file):
+            return
+        with open(self.settings_file, "rb") as f:
+            numbers = re.findall(rb"(?im)^\s*ComNb\s*=\s*(\S*)", f.read())
+        for text in numbers:
+            # The program keeps the low 16 bits of the number.
+            port = (int(text) & 0xFFFF) if text.isdigit() else (0 if not text else None)
+            if port != 0 and f"COM{port}" not in self.scratch.served_ports:
+                raise E2EFailure(f"the settings file names port {text.decode(errors='replace')}, which no "
+                                 "replay serves here; not starting the program")
 
     def _own_window(self):
         if self.proc.poll() is not None:
