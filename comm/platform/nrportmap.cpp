@@ -36,7 +36,8 @@ void ReadMapFile(const QString& file, QMap<int, QString>& entries) {
         if (equals < 0) continue;
         const int number = ParsePortName(line.left(equals).trimmed());
         const QString path = line.mid(equals + 1).trimmed();
-        if (number == 0 || !path.startsWith(QLatin1Char('/'))) continue;
+        // A NUL ends the path at the system call, which would then open another device.
+        if (number == 0 || !path.startsWith(QLatin1Char('/')) || path.contains(QChar(0))) continue;
         entries.insert(number, path);
     }
 }

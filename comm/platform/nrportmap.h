@@ -9,9 +9,9 @@
 //    Names are COM followed by a number from 1 to 65535, in any letter case ("com3" is
 //    COM3). A later entry for the same name wins: the user's file over the system's, and
 //    within a file the later line. Lines that don't parse, names that are not COM plus a
-//    number and relative paths are skipped. Paths that don't exist are kept: a
-//    pseudo-terminal or a socat link may be created after the map was written, and
-//    opening such a port reports the system's own reason.
+//    number, relative paths and paths holding a NUL character are skipped. Paths that
+//    don't exist are kept: a pseudo-terminal or a socat link may be created after the map
+//    was written, and opening such a port reports the system's own reason.
 // 2. Hardware ports in sysfs: every <sysfs>/class/tty/<name> with a `device` link, except
 //    8250 placeholders without a UART (`type` reads 0, or no type with the serial8250
 //    driver) and the kernel's active consoles (<sysfs>/class/tty/console/active):
