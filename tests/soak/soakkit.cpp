@@ -112,19 +112,26 @@ QByteArray RecordingOnTheWire(const QString& fileName) {
     return wire;
 }
 
+namespace {
+
+QByteArray NumberedSentence(qint64 number) {
+    const QByteArray body = "GPTXT,01,01,02,SOAK " + QByteArray::number(number).rightJustified(7, '0');
+    std::uint8_t sum = 0;
+    for (const char c : body)
+        sum ^= static_cast<std::uint8_t>(c);
+    return '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
+}
+
+} // namespace
+
 QByteArray NumberedSentences(int count) {
     QByteArray out;
-    for (int i = 0; i < count; ++i) {
-        const QByteArray body = "GPTXT,01,01,02,SOAK " + QByteArray::number(i).rightJustified(7, '0');
-        std::uint8_t sum = 0;
-        for (const char c : body)
-            sum ^= static_cast<std::uint8_t>(c);
-        out += '$' + body + '*' + QByteArray::number(sum, 16).toUpper().rightJustified(2, '0') + "\r\n";
-    }
+    for (int i = 0; i < count; ++i)
+        out += NumberedSentence(i);
     return out;
 }
 
-int GapsInCopy(const QByteArray& received, const QByteArray& sent) {
+int GapsInCopy(const QByteArray& received, const QByteArray& sent, QString* where) {
     // How far ahead a stretch may resume: more than a terminal ever drops at once.
     constexpr qsizetype kWindow = 1 << 20;
     constexpr qsizetype kLongestProbe = 64;
@@ -153,17 +160,37 @@ int GapsInCopy(const QByteArray& received, const QByteArray& sent) {
             else
                 high = middle - 1;
         }
-        if (low == 0) return -1;
+        if (low == 0) {
+            if (where)
+                *where =
+                    QStringLiteral("received byte %1 (\"%2\") is not found ahead of sent byte %3 (\"%4\")")
+                        .arg(r)
+                        .arg(QString::fromLatin1(received.mid(std::max<qsizetype>(0, r - 40), 80)))
+                        .arg(s)
+                        .arg(QString::fromLatin1(sent.mid(std::max<qsizetype>(0, s - 40), 80)));
+            return -1;
+        }
         ++gaps;
         s += placeOf(low);
     }
     // A repeated or moved sentence may still fit in as stretches: its number gives it away.
+    // Only whole sentences count (a gap may join the two ends of different numbers).
+    const qsizetype prefix = QByteArray("$GPTXT,01,01,02,").size();
     qint64 last = -1;
     for (qsizetype at = received.indexOf("SOAK "); at >= 0; at = received.indexOf("SOAK ", at + 5)) {
-        bool whole = false;
-        const qint64 number = received.mid(at + 5, 7).toLongLong(&whole);
-        if (!whole || received.mid(at + 5, 7).size() < 7) continue;
-        if (number <= last) return -1;
+        bool digits = false;
+        const qint64 number = received.mid(at + 5, 7).toLongLong(&digits);
+        const QByteArray sentence = digits ? NumberedSentence(number) : QByteArray();
+        if (!digits || at < prefix || received.mid(at - prefix, sentence.size()) != sentence) continue;
+        if (number <= last) {
+            if (where)
+                *where = QStringLiteral("sentence %1 comes after sentence %2, at received byte %3 (\"%4\")")
+                             .arg(number)
+                             .arg(last)
+                             .arg(at)
+                             .arg(QString::fromLatin1(received.mid(std::max<qsizetype>(0, at - 60), 120)));
+            return -1;
+        }
         last = number;
     }
     return gaps;

@@ -58,7 +58,8 @@ QByteArray NumberedSentences(int count);
 // when it is n + 1 stretches of `sent` in their order with bytes left out between them;
 // -1 when a byte was altered, repeated or moved (for NumberedSentences, also when a
 // sentence number repeats or goes back).
-int GapsInCopy(const QByteArray& received, const QByteArray& sent);
+// `where` gets a description of the damage.
+int GapsInCopy(const QByteArray& received, const QByteArray& sent, QString* where = nullptr);
 // The bytes a pane and its pending line were given: each line and its CR, then the
 // pending bytes.
 QByteArray ReceivedBytes(const QByteArray& savedPane, const QByteArray& pending);
