@@ -133,38 +133,78 @@ bool InCodePage(const QString& s) {
     return true;
 }
 
-void CompareStore(const TLineStore& store, const QStringList& model, qsizetype longest,
-                  FuzzedDataProvider& fdp) {
+// A line of the model: its text, and the bytes and storage kind the store must give for it
+// (worked out once, when the line is made).
+struct TModelLine {
+    QString text;
+    QByteArray saved;
+    bool codePage = true;
+};
+using TModel = QList<TModelLine>;
+
+TModelLine ModelLine(const QString& text) {
+    return {text, UnicodeToAnsi(text), InCodePage(text)};
+}
+
+void CheckLine(const TLineStore& store, const TModel& model, qsizetype i, bool whole) {
+    const TModelLine& expected = model[i];
+    FUZZ_CHECK(store.Length(i) == expected.text.size(), QStringLiteral("line %1 length").arg(i));
+    FUZZ_CHECK(store.IsCodePageLine(i) == expected.codePage, QStringLiteral("line %1 storage kind").arg(i));
+    FUZZ_CHECK(store.SavedBytes(i) == expected.saved, QStringLiteral("line %1 saved bytes").arg(i));
+    if (expected.codePage) {
+        const std::string_view bytes = store.Bytes(i);
+        FUZZ_CHECK(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) == expected.saved,
+                   QStringLiteral("line %1 raw bytes").arg(i));
+    }
+    // The text of a long line costs a walk over every character: at the end only.
+    if (whole || expected.text.size() <= 4096) {
+        const QString text = store.Text(i);
+        FUZZ_CHECK(
+            text == expected.text,
+            QStringLiteral("line %1 is '%2', expected '%3'").arg(i).arg(Show(text), Show(expected.text)));
+    }
+}
+
+// Every line when `whole` or the store is small; otherwise the lines around the index's
+// block boundaries, around the last edit and a spread of others (all of them are compared
+// at the end of the input).
+void CompareStore(const TLineStore& store, const TModel& model, qsizetype longest, qsizetype edited,
+                  qsizetype editedEnd, bool whole, FuzzedDataProvider& fdp) {
     FUZZ_CHECK(store.Count() == model.size(),
                QStringLiteral("store has %1 lines, model %2").arg(store.Count()).arg(model.size()));
     std::uint64_t size = 0;
-    for (qsizetype i = 0; i < model.size(); ++i) {
-        const QString& expected = model[i];
-        size += static_cast<std::uint64_t>(expected.size());
-        const QString text = store.Text(i);
-        FUZZ_CHECK(text == expected,
-                   QStringLiteral("line %1 is '%2', expected '%3'").arg(i).arg(Show(text), Show(expected)));
-        FUZZ_CHECK(store.Length(i) == expected.size(), QStringLiteral("line %1 length").arg(i));
-        FUZZ_CHECK(store.IsCodePageLine(i) == InCodePage(expected),
-                   QStringLiteral("line %1 storage kind").arg(i));
-        FUZZ_CHECK(store.SavedBytes(i) == UnicodeToAnsi(expected),
-                   QStringLiteral("line %1 saved bytes").arg(i));
-        if (store.IsCodePageLine(i)) {
-            const std::string_view bytes = store.Bytes(i);
-            FUZZ_CHECK(QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size())) == store.SavedBytes(i),
-                       QStringLiteral("line %1 raw bytes").arg(i));
-        }
-    }
+    for (const TModelLine& line : model)
+        size += static_cast<std::uint64_t>(line.text.size());
     FUZZ_CHECK(store.TextSize() == size,
                QStringLiteral("text size %1, expected %2").arg(store.TextSize()).arg(size));
     FUZZ_CHECK(store.LongestLine() == longest,
                QStringLiteral("longest line %1, expected %2").arg(store.LongestLine()).arg(longest));
+    const qsizetype n = model.size();
+    if (whole || n <= 600) {
+        for (qsizetype i = 0; i < n; ++i)
+            CheckLine(store, model, i, whole);
+    } else {
+        auto around = [&](qsizetype at) {
+            for (qsizetype i = std::max<qsizetype>(0, at - 3); i < std::min(n, at + 4); ++i)
+                CheckLine(store, model, i, false);
+        };
+        around(0);
+        around(n - 1);
+        around(edited);
+        around(editedEnd);
+        for (qsizetype boundary = 4096; boundary < n; boundary += 4096)
+            around(boundary);
+        for (qsizetype i = 0; i < n; i += n / 97 + 1)
+            CheckLine(store, model, i, false);
+    }
     // A few slices, as the view asks for them while painting.
     for (int k = 0; k < 4 && !model.isEmpty(); ++k) {
         const qsizetype line = fdp.ConsumeIntegralInRange<qsizetype>(0, model.size() - 1);
-        const qsizetype from = fdp.ConsumeIntegralInRange<qsizetype>(0, model[line].size() + 2);
-        const qsizetype count = fdp.ConsumeIntegralInRange<qsizetype>(-1, model[line].size() + 2);
-        const QString expected = count <= 0 ? QString() : model[line].mid(from, count);
+        const QString& text = model[line].text;
+        const qsizetype from = fdp.ConsumeIntegralInRange<qsizetype>(0, text.size() + 2);
+        const qsizetype count =
+            fdp.ConsumeIntegralInRange<qsizetype>(-1, std::min<qsizetype>(text.size() + 2, 300));
+        const QString expected = count <= 0 ? QString() : text.mid(from, count);
         FUZZ_CHECK(store.Mid(line, from, count) == expected,
                    QStringLiteral("Mid(%1, %2, %3)").arg(line).arg(from).arg(count));
     }
@@ -173,9 +213,12 @@ void CompareStore(const TLineStore& store, const QStringList& model, qsizetype l
 
 void CheckStoreEdits(FuzzedDataProvider& fdp) {
     TLineStore store;
-    QStringList model;
+    TModel model;
     qsizetype longest = 0;
+    bool longLine = false;
     auto seen = [&](const QString& s) { longest = std::max(longest, s.size()); };
+    qsizetype edited = 0;
+    qsizetype editedEnd = 0;
     const int steps = fdp.ConsumeIntegralInRange(0, 24);
     for (int step = 0; step < steps && fdp.remaining_bytes() > 0; ++step) {
         switch (fdp.ConsumeIntegralInRange(0, 5)) {
@@ -184,24 +227,29 @@ void CheckStoreEdits(FuzzedDataProvider& fdp) {
             if (model.size() + count > kMaxLines) break;
             const QByteArray bytes(fdp.ConsumeIntegralInRange(0, 3),
                                    static_cast<char>(fdp.ConsumeIntegral<std::uint8_t>()));
+            edited = model.size();
+            const TModelLine line = ModelLine(AnsiToUnicode(bytes));
             for (int i = 0; i < count; ++i) {
                 store.Append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-                model.append(AnsiToUnicode(bytes));
+                model.append(line);
             }
+            editedEnd = model.size();
             seen(AnsiToUnicode(bytes));
             break;
         }
-        case 1: { // one long received line: a chunk of its own
+        case 1: { // one long received line, in a chunk of its own (one per input: they are slow)
+            if (longLine) break;
+            longLine = true;
             const QByteArray bytes(fdp.ConsumeIntegralInRange(0, 300000), 'L');
             store.Append(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-            model.append(AnsiToUnicode(bytes));
-            seen(model.last());
+            model.append(ModelLine(AnsiToUnicode(bytes)));
+            seen(model.last().text);
             break;
         }
         case 2: {
             const QString text = TypedText(fdp);
             store.Append(text);
-            model.append(text);
+            model.append(ModelLine(text));
             seen(text);
             break;
         }
@@ -220,7 +268,13 @@ void CheckStoreEdits(FuzzedDataProvider& fdp) {
             store.Replace(first, remove, lines);
             const qsizetype at = std::clamp<qsizetype>(first, 0, model.size());
             const qsizetype n = std::clamp<qsizetype>(remove, 0, model.size() - at);
-            model = model.mid(0, at) + lines + model.mid(at + n);
+            TModel inserted;
+            const TModelLine typed = ModelLine(text);
+            for (const QString& line : std::as_const(lines))
+                inserted.append(line.isEmpty() ? TModelLine{} : typed);
+            model = model.mid(0, at) + inserted + model.mid(at + n);
+            edited = at;
+            editedEnd = at + lines.size();
             break;
         }
         case 5:
@@ -229,8 +283,9 @@ void CheckStoreEdits(FuzzedDataProvider& fdp) {
             longest = 0;
             break;
         }
-        CompareStore(store, model, longest, fdp);
+        CompareStore(store, model, longest, edited, editedEnd, false, fdp);
     }
+    CompareStore(store, model, longest, edited, editedEnd, true, fdp);
 }
 
 } // namespace
