@@ -46,8 +46,8 @@ QString FuzzName(FuzzedDataProvider& fdp) {
     return QString::fromLatin1(fdp.ConsumeBytesAsString(fdp.ConsumeIntegralInRange(0, 8)).c_str());
 }
 
-void CheckList(TnrComm& comm, const std::map<std::int32_t, QString>& model, bool exact) {
-    FUZZ_CHECK(!exact || comm.DeviceCount() == static_cast<int>(model.size()),
+void CheckList(TnrComm& comm, const std::map<std::int32_t, QString>& model) {
+    FUZZ_CHECK(comm.DeviceCount() == static_cast<int>(model.size()),
                QStringLiteral("%1 records, model %2").arg(comm.DeviceCount()).arg(model.size()));
     TnrDeviceList copy;
     comm.GetDeviceList(&copy);
@@ -67,21 +67,26 @@ void CheckList(TnrComm& comm, const std::map<std::int32_t, QString>& model, bool
                        QStringLiteral("lookups of record %1").arg(i));
         FUZZ_CHECK(copy[i].Device == d && copy[i].Text == d->NameFriendly,
                    QStringLiteral("copied entry %1").arg(i));
-        if (exact) {
-            FUZZ_CHECK(d->Data == expected->first && d->NameFriendly == expected->second,
-                       QStringLiteral("record %1 is %2 '%3', model %4 '%5'")
-                           .arg(i)
-                           .arg(d->Data)
-                           .arg(d->NameFriendly)
-                           .arg(expected->first)
-                           .arg(expected->second));
-            ++expected;
-        }
+        FUZZ_CHECK(d->Data == expected->first && d->NameFriendly == expected->second,
+                   QStringLiteral("record %1 is %2 '%3', model %4 '%5'")
+                       .arg(i)
+                       .arg(d->Data)
+                       .arg(d->NameFriendly)
+                       .arg(expected->first)
+                       .arg(expected->second));
+        ++expected;
     }
     FUZZ_CHECK(comm.Device(-1) == nullptr && comm.Device(comm.DeviceCount()) == nullptr,
                QStringLiteral("a position out of range gave a record"));
-    FUZZ_CHECK(comm.DeviceIndex() == comm.IndexOfData(comm.ComPortNo()),
+    // The selected position is the record carrying the port number, and the port opens
+    // under that record's name or, without one, as "COMn".
+    const auto selected = model.find(comm.ComPortNo());
+    const int index = selected == model.end() ? -1 : static_cast<int>(std::distance(model.begin(), selected));
+    FUZZ_CHECK(comm.DeviceIndex() == index,
                QStringLiteral("DeviceIndex %1 for port %2").arg(comm.DeviceIndex()).arg(comm.ComPortNo()));
+    FUZZ_CHECK(comm.ComName() ==
+                   (index < 0 ? QStringLiteral("COM%1").arg(comm.ComPortNo()) : comm.Device(index)->PortName),
+               QStringLiteral("ComName %1 for port %2").arg(comm.ComName()).arg(comm.ComPortNo()));
 }
 
 // A port table as the serial-port map would give it, from (device path, port name) pairs.
@@ -121,7 +126,7 @@ void LoadFromFuzzedSources(TnrComm& comm, FuzzedDataProvider& fdp, std::map<std:
         // The map alone: every number of the table is listed, records already there stay.
         for (const TPortEntry& entry : table)
             if (model.find(entry.Number) == model.end()) model.emplace(entry.Number, entry.Name().trimmed());
-        CheckList(comm, model, true);
+        CheckList(comm, model);
     } else {
         // What the setup records add is not modelled; the list must still hold what it held.
         model.clear();
@@ -132,7 +137,7 @@ void LoadFromFuzzedSources(TnrComm& comm, FuzzedDataProvider& fdp, std::map<std:
             FUZZ_CHECK(it != model.end() && it->second == name,
                        QStringLiteral("loading lost record %1").arg(data));
         }
-        CheckList(comm, model, true);
+        CheckList(comm, model);
     }
 }
 
@@ -214,7 +219,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             LoadFromFuzzedSources(comm, fdp, model);
             break;
         }
-        CheckList(comm, model, true);
+        CheckList(comm, model);
         FUZZ_CHECK(!comm.Active(), QStringLiteral("a port opened"));
     }
     return 0;
