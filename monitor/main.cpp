@@ -18,6 +18,10 @@
 
 #include <QTranslator>
 
+#ifdef BRISEMER_PROBE
+#include "programprobe.h" // the benchmark build's instruments (bench/)
+#endif
+
 int main(int argc, char** argv) {
     TGuardedApplication app(argc, argv);
     app.setApplicationName(QStringLiteral("Brisemer"));
@@ -33,6 +37,9 @@ int main(int argc, char** argv) {
     TForm3 form3(&form1);
     form1.SetHelpForm(&form2);
     form1.SetSettingsForm(&form3);
+#ifdef BRISEMER_PROBE
+    TProgramProbe probe(form1, form3);
+#endif
     QObject::connect(&form1, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
     form1.show();

@@ -1,15 +1,18 @@
 // Test helpers for the replay tool: TReplayProcess runs the real brisemer-replay
-// executable and follows its standard output; TPortReader opens a port's device the way
+// executable and follows its standard output (started with posix_spawn: Qt's process
+// start runs the child in the parent's memory until it execs, which ThreadSanitizer
+// cannot follow; the parent's locking is invisible to the checker afterwards); TPortReader opens a port's device the way
 // the serial library does and collects what arrives.
 #pragma once
 
 #include <QByteArray>
-#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <chrono>
 #include <functional>
 #include <map>
+#include <sys/types.h>
+#include <sys/wait.h>
 
 class TReplayProcess {
 public:
@@ -32,8 +35,8 @@ public:
     // Waits for the tool to end; false on timeout.
     bool WaitForExit(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
-    int ExitCode() const { return fProcess.exitCode(); }
-    bool ExitedNormally() const { return fProcess.exitStatus() == QProcess::NormalExit; }
+    int ExitCode() const { return WIFEXITED(fStatus) ? WEXITSTATUS(fStatus) : -1; }
+    bool ExitedNormally() const { return fPid < 0 && WIFEXITED(fStatus); }
     QString StdErr();
     const QStringList& Lines() const { return fLines; }
     // The current device of each port, from the "COMn=DEVICE" lines.
@@ -44,8 +47,17 @@ public:
 
 private:
     void TakeLine(const QString& line);
+    // Moves what the pipes hold into the buffers; waits up to `timeout` for something.
+    void Pump(int timeoutMs);
+    bool TakeBufferedLine(QString& line);
+    // Reaps the child if it has ended (waiting up to `timeoutMs`); true once it has.
+    bool Reap(int timeoutMs);
 
-    QProcess fProcess;
+    pid_t fPid = -1;
+    int fStatus = 0;
+    int fOut = -1;
+    int fErr = -1;
+    QByteArray fStdOut;
     QStringList fLines;
     std::map<QString, QString> fDevices;
     QByteArray fStdErr;
