@@ -11,6 +11,7 @@
 // 3. Paced: the same at 40 MB/s per channel for two seconds, with the CPU share it costs.
 //
 // Run it with QT_QPA_PLATFORM=offscreen (the bench script does).
+#include "benchkit.h"
 #include "memopane.h"
 
 #include <QApplication>
@@ -27,12 +28,6 @@
 #include <vector>
 
 namespace {
-
-double CpuSeconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
 
 long ResidentBytes() {
     QFile statm(QStringLiteral("/proc/self/statm"));

@@ -9,6 +9,7 @@
 // Usage: bench_monitor [recordings folder] [seconds]
 // The ports are pseudo-terminals mapped as COM201 and COM202 in a private serial-port
 // map; the settings file is a private temporary one. No real serial port is touched.
+#include "benchkit.h"
 #include "mainform.h"
 #include "memopane.h"
 #include "nrportmap.h"
@@ -37,48 +38,6 @@
 namespace {
 
 using TClock = std::chrono::steady_clock;
-
-double CpuSeconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-class TPty {
-public:
-    TPty() {
-        fMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-        if (fMaster < 0 || grantpt(fMaster) != 0 || unlockpt(fMaster) != 0)
-            throw std::runtime_error("cannot create a pseudo-terminal");
-        char name[128];
-        if (ptsname_r(fMaster, name, sizeof name) != 0) throw std::runtime_error("ptsname failed");
-        fSlave = QString::fromLocal8Bit(name);
-    }
-    ~TPty() { ::close(fMaster); }
-    QString Slave() const { return fSlave; }
-
-    // Writes the data over and over until stop; counts what the kernel took.
-    void Flood(const QByteArray& data, const std::atomic<bool>& stop, std::atomic<std::uint64_t>& written) {
-        qsizetype at = 0;
-        while (!stop) {
-            const ssize_t n = ::write(fMaster, data.constData() + at, static_cast<size_t>(data.size() - at));
-            if (n > 0) {
-                written += static_cast<std::uint64_t>(n);
-                at = (at + n) % data.size();
-            } else if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
-                pollfd p{fMaster, POLLOUT, 0};
-                ::poll(&p, 1, 20);
-            } else {
-                return;
-            }
-        }
-    }
-
-private:
-    int fMaster = -1;
-    QString fSlave;
-};
 
 // The sentences of the recordings whose names end with one of the suffixes, header
 // lines left out, every line ended by CR LF as on the wire.

@@ -18,8 +18,12 @@
 
 #include <QTranslator>
 
+// Benchmark and soak builds of the same program add their instruments (bench/).
 #ifdef BRISEMER_PROBE
-#include "programprobe.h" // the benchmark build's instruments (bench/)
+#include "programprobe.h"
+#endif
+#ifdef BRISEMER_SOAK_PROBE
+#include "soakprobe.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -40,8 +44,14 @@ int main(int argc, char** argv) {
 #ifdef BRISEMER_PROBE
     TProgramProbe probe(form1, form3);
 #endif
+#ifdef BRISEMER_SOAK_PROBE
+    TSoakProbe soakProbe(form1);
+#endif
     QObject::connect(&form1, &TForm1::Closed, &app, &QCoreApplication::quit, Qt::QueuedConnection);
 
-    form1.show();
+    form1.show(); // runs the start-up
+#ifdef BRISEMER_SOAK_PROBE
+    soakProbe.Started();
+#endif
     return app.exec();
 }

@@ -15,6 +15,7 @@ Nothing here sleeps for a fixed time to let something happen: every step waits f
 condition (a window appears or goes, a file is complete, a lamp lights) with a deadline.
 """
 
+import argparse
 import fcntl
 import os
 import re
@@ -22,8 +23,10 @@ import shutil
 import signal
 import subprocess
 import tempfile
+import sys
 import threading
 import time
+import unittest
 
 ASAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "asan.supp")
 
@@ -626,3 +629,21 @@ class Brisemer:
     def settings(self):
         with open(self.settings_file, "rb") as f:
             return f.read()
+
+
+def run_tests(module, paths, options):
+    """A test script's command line: --list prints its cases one a line (CTest registers
+    each on its own); otherwise the paths of `options` (--NAME PATH, all required) go into
+    `paths` and unittest runs the rest of the arguments."""
+    if sys.argv[1:] == ["--list"]:
+        for group in unittest.defaultTestLoader.loadTestsFromModule(module):
+            for test in group:
+                print(test.id().split(".", 1)[1])
+        return
+    parser = argparse.ArgumentParser(add_help=False)
+    for name in options:
+        parser.add_argument("--" + name, required=True)
+    known, rest = parser.parse_known_args()
+    for name in options:
+        setattr(paths, name, os.path.abspath(getattr(known, name)))
+    unittest.main(module=module, argv=[sys.argv[0], *rest], verbosity=2)

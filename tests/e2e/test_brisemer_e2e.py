@@ -207,25 +207,8 @@ class ReceiveUnderLoad(BrisemerCase):
         self.assertEqual(program.save_pane("AIS", "ais"), b"")
 
 
-def list_cases():
-    suite = unittest.defaultTestLoader.loadTestsFromModule(sys.modules[__name__])
-    for group in suite:
-        for test in group:
-            print(test.id().split(".", 1)[1])
-
-
 def main():
-    if sys.argv[1:] == ["--list"]:
-        list_cases()
-        return
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--brisemer", required=True)
-    parser.add_argument("--replay", required=True)
-    parser.add_argument("--data", required=True)
-    known, rest = parser.parse_known_args()
-    PATHS.brisemer, PATHS.replay, PATHS.data = (os.path.abspath(p) for p in (known.brisemer, known.replay,
-                                                                           known.data))
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    e2ekit.run_tests(sys.modules[__name__], PATHS, ["brisemer", "replay", "data"])
 
 
 if __name__ == "__main__":

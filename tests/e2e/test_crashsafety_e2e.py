@@ -112,22 +112,8 @@ class KilledProgram(unittest.TestCase):
         self.failed = False
 
 
-def list_cases():
-    suite = unittest.defaultTestLoader.loadTestsFromModule(sys.modules[__name__])
-    for group in suite:
-        for test in group:
-            print(test.id().split(".", 1)[1])
-
-
 def main():
-    if sys.argv[1:] == ["--list"]:
-        list_cases()
-        return
-    parser = argparse.ArgumentParser(add_help=False)
-    parser.add_argument("--brisemer", required=True)
-    known, rest = parser.parse_known_args()
-    PATHS.brisemer = os.path.abspath(known.brisemer)
-    unittest.main(argv=[sys.argv[0], *rest], verbosity=2)
+    e2ekit.run_tests(sys.modules[__name__], PATHS, ["brisemer"])
 
 
 if __name__ == "__main__":
