@@ -191,6 +191,9 @@ bool TnrPosixSerialDevice::Initialise() {
     fHasRS485 = ioctl(fFd, TIOCGRS485, &rs485) == 0;
     std::memcpy(fSavedRS485, &rs485, sizeof rs485);
 
+    // Not initialised: only the pages the bytes reach become resident.
+    fAhead.reset(new char[kAheadBytes]);
+
     fEpoll = epoll_create1(EPOLL_CLOEXEC);
     if (fEpoll < 0) return false;
     // Edge-triggered: a report means new bytes arrived, not that bytes are waiting.
@@ -244,6 +247,84 @@ void TnrPosixSerialDevice::MarkFailed(int error) {
     fWake.Kick();
 }
 
+bool TnrPosixSerialDevice::ReadAhead() {
+    if (fAheadCount == kAheadBytes) {
+        fKernelUnread = true;
+        return true;
+    }
+    bool got = false;
+    // A reader polling the port would not see the bytes taken here: wake it.
+    struct TWakeReaders {
+        TnrPosixSerialDevice& device;
+        const bool& got;
+        ~TWakeReaders() {
+            if (got) device.fWake.Kick();
+        }
+    } wakeReaders{*this, got};
+    while (fAheadCount < kAheadBytes) {
+        const std::uint32_t tail = (fAheadHead + fAheadCount) % kAheadBytes;
+        const std::uint32_t room = std::min(kAheadBytes - fAheadCount, kAheadBytes - tail);
+        const ssize_t n = ::read(fFd, fAhead.get() + tail, room);
+        if (n > 0) {
+            fAheadCount += static_cast<std::uint32_t>(n);
+            got = true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        // A hung-up tty reads as end of file: the device is gone. Other errors are the
+        // reader's to meet.
+        if (n == 0 || errno == EIO) MarkFailed(EIO);
+        fKernelUnread = false;
+        return got;
+    }
+    fKernelUnread = true;
+    return true;
+}
+
+std::uint32_t TnrPosixSerialDevice::TakeAhead(char* out, std::uint32_t n) {
+    std::uint32_t taken = 0;
+    while (taken < n && fAheadCount > 0) {
+        const std::uint32_t piece = std::min({n - taken, fAheadCount, kAheadBytes - fAheadHead});
+        std::memcpy(out + taken, fAhead.get() + fAheadHead, piece);
+        fAheadHead = (fAheadHead + piece) % kAheadBytes;
+        fAheadCount -= piece;
+        taken += piece;
+    }
+    if (fAheadCount == 0) fAheadHead = 0;
+    // The waiting thread left bytes in the kernel for want of room: there is room now.
+    if (taken > 0 && fKernelUnread) fWake.Kick();
+    return taken;
+}
+
+std::uint32_t TnrPosixSerialDevice::ReadKernel(char* out, std::uint32_t n, int& error) {
+    std::uint32_t got = 0;
+    while (got < n) {
+        const ssize_t r = ::read(fFd, out + got, n - got);
+        if (r > 0) {
+            got += static_cast<std::uint32_t>(r);
+            continue;
+        }
+        if (r == 0)
+            error = EIO; // a hung-up tty reads as end of file: the device is gone
+        else if (errno == EINTR)
+            continue;
+        else if (errno != EAGAIN)
+            error = errno;
+        break;
+    }
+    return got;
+}
+
+void TnrPosixSerialDevice::Announce() {
+    std::uint32_t arrived = EV_RXCHAR;
+    int waiting = 0;
+    if ((fMask & EV_RX80FULL) && ioctl(fFd, TIOCINQ, &waiting) == 0 &&
+        (std::uint64_t(fAheadCount) + std::uint64_t(std::max(waiting, 0))) * 5 >= std::uint64_t(fInSize) * 4)
+        arrived |= EV_RX80FULL;
+    Raise(arrived);
+    CollectLineErrors();
+}
+
 void TnrPosixSerialDevice::CollectLineErrors() {
     if (!fHasCounters) return;
     serial_icounter_struct c{};
@@ -295,6 +376,10 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
             result = TnrWaitResult::wrInvalidHandle;
             break;
         }
+        // A reader made room in the input queue: take what the kernel kept meanwhile. Bytes
+        // taken here are announced like any arrival: their own report may never come, as a
+        // poll drops a pending report whose bytes were read in the meantime.
+        if (fKernelUnread && fAheadCount < kAheadBytes && ReadAhead()) Announce();
         if (generation != fMaskGeneration) break; // a new mask ends the wait with an empty mask
         if (fPending & fMask) {
             mask = fPending & fMask;
@@ -335,17 +420,10 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
         lock.lock();
         for (int i = 0; i < harvested; ++i) {
             const std::uint32_t e = events[i].events;
-            // A hang-up also reads as "readable"; it is an arrival only if bytes wait.
+            // A hang-up also reads as "readable"; it is an arrival only if bytes came.
             const bool gone = e & (EPOLLHUP | EPOLLERR);
-            int waiting = 0;
-            if ((e & EPOLLIN) && (!gone || (ioctl(fFd, TIOCINQ, &waiting) == 0 && waiting > 0))) {
-                std::uint32_t arrived = EV_RXCHAR;
-                if ((fMask & EV_RX80FULL) && ioctl(fFd, TIOCINQ, &waiting) == 0 &&
-                    std::uint64_t(std::max(waiting, 0)) * 5 >= std::uint64_t(fInSize) * 4)
-                    arrived |= EV_RX80FULL;
-                Raise(arrived);
-                CollectLineErrors();
-            }
+            const bool came = (e & (EPOLLIN | EPOLLHUP | EPOLLERR)) && ReadAhead();
+            if ((e & EPOLLIN) && (!gone || came)) Announce();
             // The device is gone (a pseudo-terminal whose master closed, a USB adapter
             // unplugged): what arrived before is still reported first.
             if (gone) MarkFailed(EIO);
@@ -612,10 +690,14 @@ bool TnrPosixSerialDevice::ClearCommError(std::uint32_t& errors, TComStat* stat)
         if (ioctl(fFd, TIOCINQ, &count) != 0) {
             const int error = errno;
             if (error == EIO) MarkFailed(error);
-            errno = error;
-            return FailWithErrno();
+            // What a device that is gone delivered before still counts, and still reads.
+            if (fAheadCount == 0) {
+                errno = error;
+                return FailWithErrno();
+            }
+            count = 0;
         }
-        stat->cbInQue = static_cast<std::uint32_t>(std::max(count, 0));
+        stat->cbInQue = fAheadCount + static_cast<std::uint32_t>(std::max(count, 0));
         if (ioctl(fFd, TIOCOUTQ, &count) == 0)
             stat->cbOutQue = static_cast<std::uint32_t>(std::max(count, 0));
         int lines = 0;
@@ -637,25 +719,18 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
     const std::uint32_t aborts = fReadAbortGeneration;
     TnrWakeSignal* mySignal = fWake.Enter();
     if (!mySignal) return FailWithErrno();
-    lock.unlock();
 
     auto* out = static_cast<char*>(buffer);
     const auto start = Clock::now();
     auto lastByte = start;
     int error = 0;
     for (;;) {
-        while (read < n) {
-            const ssize_t got = ::read(fFd, out + read, n - read);
-            if (got > 0) {
-                read += static_cast<std::uint32_t>(got);
-                lastByte = Clock::now();
-                continue;
-            }
-            if (got == 0)
-                error = EIO; // a hung-up tty reads as end of file: the device is gone
-            else if (errno != EAGAIN && errno != EINTR)
-                error = errno;
-            break;
+        // The input queue holds the older bytes: the kernel's turn comes when it is empty.
+        std::uint32_t got = TakeAhead(out + read, n - read);
+        if (read + got < n && fAheadCount == 0) got += ReadKernel(out + read + got, n - read - got, error);
+        if (got > 0) {
+            read += got;
+            lastByte = Clock::now();
         }
         if (error != 0 || read == n || plan.Immediate || (plan.ReturnOnFirstByte && read > 0)) break;
         std::optional<Clock::time_point> deadline;
@@ -663,22 +738,23 @@ bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t
         if (plan.Interval && read > 0)
             deadline = std::min(deadline.value_or(Clock::time_point::max()), lastByte + *plan.Interval);
         if (deadline && Clock::now() >= *deadline) break;
+        lock.unlock();
+        // The waiting thread may take the bytes first: it kicks the signal when it does.
         pollfd fds[2] = {{fFd, POLLIN, 0}, {mySignal->Fd(), POLLIN, 0}};
         ::poll(fds, 2, PollTimeout(deadline));
+        lock.lock();
         if (fds[1].revents) {
             mySignal->Drain();
-            std::lock_guard g(fLock);
             if (fClosed)
                 error = EBADF;
             else if (fReadAbortGeneration != aborts)
                 error = ECANCELED; // PURGE_RXABORT
-            else if (fFailed != 0)
+            else if (fFailed != 0 && fAheadCount == 0)
                 error = fFailed;
             if (error != 0) break;
         }
     }
 
-    lock.lock();
     fWake.Leave(mySignal);
     if (error == EIO) {
         MarkFailed(error);
@@ -786,15 +862,18 @@ bool TnrPosixSerialDevice::PurgeComm(std::uint32_t flags) {
     }
     TCall call(this);
     if (!call) return false;
-    {
-        std::lock_guard g(fLock);
-        if (flags & PURGE_TXABORT) ++fWriteAbortGeneration;
-        if (flags & PURGE_RXABORT) ++fReadAbortGeneration;
-        if (flags & (PURGE_TXABORT | PURGE_RXABORT)) fWake.Kick();
-        if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) fTxPending = false;
-    }
+    std::lock_guard g(fLock);
+    if (flags & PURGE_TXABORT) ++fWriteAbortGeneration;
+    if (flags & PURGE_RXABORT) ++fReadAbortGeneration;
+    if (flags & (PURGE_TXABORT | PURGE_RXABORT)) fWake.Kick();
+    if (flags & (PURGE_TXABORT | PURGE_TXCLEAR)) fTxPending = false;
     if ((flags & PURGE_TXCLEAR) && tcflush(fFd, TCOFLUSH) != 0) return FailWithErrno();
-    if ((flags & PURGE_RXCLEAR) && tcflush(fFd, TCIFLUSH) != 0) return FailWithErrno();
+    if (flags & PURGE_RXCLEAR) {
+        // Both input queues at once, under the lock, so no read-ahead slips in between.
+        fAheadHead = fAheadCount = 0;
+        fKernelUnread = false;
+        if (tcflush(fFd, TCIFLUSH) != 0) return FailWithErrno();
+    }
     return true;
 }
 

@@ -9,12 +9,20 @@
 //                 TIOCSRS485 where the driver has it (else RTS rests low and the caller
 //                 toggles it)
 //   queue sizes   kept and reported: the kernel's tty queues are fixed
+//   input queue   the device's own input queue in front of the kernel's (64 KiB): the
+//                 waiting thread moves arriving bytes into it at once, as a serial driver
+//                 moves them from the UART into its queue, so the kernel's small tty
+//                 buffer (4 KiB) never holds the line back while the bytes wait for a
+//                 reader, and a reader takes all that arrived at one go. Status queries
+//                 count both queues; reads take the device's queue first; a receive purge
+//                 empties both. When it is full the bytes stay in the kernel's queue.
 //   timeouts      applied by ReadFile/WriteFile with poll (rules in nrtimeoutplan.h); a
 //                 write that times out fails with ETIMEDOUT and reports what was queued
 //   events        epoll on the port, edge-triggered: EV_RXCHAR means "new bytes arrived
 //                 since the last wait harvested", never "bytes are waiting", so bytes the
 //                 caller leaves in the queue don't wake it again. Bytes already waiting
 //                 when the port opens count as one arrival.
+//                 EV_RX80FULL: both queues together hold 80% of the input queue size.
 //                 EV_TXEMPTY: after a write, once TIOCOUTQ reaches 0 (checked at the pace
 //                 the queue needs to drain at the current baud rate - only while output
 //                 is pending and the event is asked for).
@@ -39,7 +47,9 @@
 //
 // Threads: every operation may be called from any thread and concurrently (typically the
 // event thread waits while another thread reads, writes or reconfigures). fLock guards
-// the state fields; blocking system calls on the port run without it. Close() (from CloseHandle)
+// the state fields and the input queue; every read() of the port happens under it, so
+// bytes leave the two queues in the order they came. Blocking system calls on the port
+// (poll, the modem-line wait) run without it. Close() (from CloseHandle)
 // marks the device closed, wakes every blocked call, waits for calls in progress to
 // leave, stops the modem-line thread and only then closes the descriptor, so no call can
 // ever use a descriptor number that was reused.
@@ -122,6 +132,16 @@ private:
     void Raise(std::uint32_t events);
     void CollectLineErrors();
     void MarkFailed(int error);
+    // Moves what the kernel holds into the input queue, while there is room. True when
+    // bytes came (or are left in the kernel because the queue is full).
+    bool ReadAhead();
+    // Raises EV_RXCHAR (and EV_RX80FULL when the queues are that full) for bytes that came.
+    void Announce();
+    // Copies up to n bytes out of the input queue.
+    std::uint32_t TakeAhead(char* out, std::uint32_t n);
+    // Reads the kernel's queue straight into out (when the input queue is empty); sets
+    // error for a failed or ended device.
+    std::uint32_t ReadKernel(char* out, std::uint32_t n, int& error);
     void UpdateModemThread();
     std::chrono::milliseconds DrainPace(std::uint32_t queued) const;
 
@@ -156,6 +176,14 @@ private:
     std::uint32_t fWriteAbortGeneration = 0;
     bool fTxPending = false;
     bool fXoffHold = false;
+
+    // The input queue: a ring of kAheadBytes, fAheadCount bytes from fAheadHead on.
+    static constexpr std::uint32_t kAheadBytes = 64 * 1024;
+    std::unique_ptr<char[]> fAhead;
+    std::uint32_t fAheadHead = 0;
+    std::uint32_t fAheadCount = 0;
+    // Bytes were left in the kernel's queue because the input queue was full.
+    bool fKernelUnread = false;
 
     bool fHasModemLines = false;
     bool fHasCounters = false;
