@@ -9,6 +9,7 @@
 #include <QFile>
 #include <QFontMetricsF>
 #include <QGuiApplication>
+#include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMenu>
@@ -17,11 +18,14 @@
 #include <QPainter>
 #include <QRegularExpression>
 #include <QScrollBar>
+#include <QSignalBlocker>
 #include <QStyleHints>
+#include <QStyleOptionSlider>
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -111,9 +115,78 @@ qsizetype IndexAtColumn(const TLineStore& lines, qsizetype line, double column) 
     return result;
 }
 
+// A scroll bar that repaints only when what it shows changes. Every received line moves
+// the pane's range, which after the first screenful mostly leaves the thumb on the same
+// pixels, and a scroll bar is dearer to paint than the line itself.
+class TPaneScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+    // Makes several changes (range, steps, value) and repaints once if the result looks
+    // different: raising the maximum before the value moves the thumb for a moment only.
+    template <class F> void ChangeTogether(F&& changes) {
+        fHeld = true;
+        changes();
+        fHeld = false;
+        if (Changed()) QScrollBar::sliderChange(SliderValueChange);
+    }
+
+protected:
+    void sliderChange(SliderChange change) override {
+        if (fHeld || !Changed()) return;
+        QScrollBar::sliderChange(change);
+    }
+    void paintEvent(QPaintEvent* event) override {
+        fPainted = Look();
+        QScrollBar::paintEvent(event);
+    }
+
+private:
+    // What range and value changes alter in a painted scroll bar; hover, press, focus,
+    // size and style changes repaint it through their own events.
+    struct TLook {
+        QRect thumb;
+        bool atMinimum;
+        bool atMaximum;
+        friend bool operator==(const TLook&, const TLook&) = default;
+    };
+    TLook Look() const {
+        QStyleOptionSlider option;
+        initStyleOption(&option);
+        return TLook{style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider, this),
+                     value() == minimum(), value() == maximum()};
+    }
+    bool Changed() const {
+        // A transient scroll bar shows itself on every change: leave that kind alone.
+        return !fPainted || style()->styleHint(QStyle::SH_ScrollBar_Transient, nullptr, this) ||
+               Look() != *fPainted;
+    }
+
+    std::optional<TLook> fPainted;
+    bool fHeld = false;
+};
+
+// The scroll area lays its scroll bars out anew at every range change, and that repaints
+// both of them: with every received line. A scroll bar that is always shown (or never)
+// keeps its place whatever its range, so the layout is not told while the value stays.
+void SetRangeQuietly(QScrollBar* bar, Qt::ScrollBarPolicy policy, int maximum) {
+    const bool quiet = policy != Qt::ScrollBarAsNeeded && bar->value() <= maximum;
+    const QSignalBlocker blocker(quiet ? bar : nullptr);
+    bar->setRange(0, maximum);
+}
+
+template <class F> void ChangeTogether(QScrollBar* bar, F&& changes) {
+    if (auto* pane = dynamic_cast<TPaneScrollBar*>(bar))
+        pane->ChangeTogether(std::forward<F>(changes));
+    else
+        changes();
+}
+
 } // namespace
 
 TMemoPane::TMemoPane(QWidget* parent) : QAbstractScrollArea(parent) {
+    setVerticalScrollBar(new TPaneScrollBar(Qt::Vertical, this));
+    setHorizontalScrollBar(new TPaneScrollBar(Qt::Horizontal, this));
     QFont font(QStringLiteral("Courier New"));
     font.setStyleHint(QFont::TypeWriter);
     font.setPixelSize(13);
@@ -273,13 +346,25 @@ void TMemoPane::Refresh() {
     fRefreshPending = false;
     fSinceRefresh.start();
 
-    const bool newLinesInView = fCountAtRefresh < FirstVisibleLine() + VisibleLineCount();
+    const qsizetype before = fCountAtRefresh;
     fCountAtRefresh = fLines.Count();
     const int top = verticalScrollBar()->value();
+    // Following the tail scrolls the painted lines up (scrollContentsBy) and leaves only
+    // the rows that came into view to paint.
     UpdateScrollBars();
+    // The rows of the new lines; all of the view when glyphs may reach out of their rows.
+    const qsizetype firstNew = std::max(before, FirstVisibleLine()) - FirstVisibleLine();
+    QRect newRows = QRect(0, static_cast<int>(ClampToInt(kTopMargin + firstNew * fLineHeight)),
+                          viewport()->width(), viewport()->height()) &
+                    viewport()->rect();
+    if (!newRows.isEmpty() && !RowsStayInside()) newRows = viewport()->rect();
     // Paint now rather than through update(): the toolkit would add its own wait for the
-    // next update slot, and the refresh itself already runs at most once per frame.
-    if (newLinesInView || verticalScrollBar()->value() != top) viewport()->repaint();
+    // next update slot, and the refresh itself already runs at most once per frame. The
+    // repaint also paints what the scroll uncovered.
+    if (!newRows.isEmpty())
+        viewport()->repaint(newRows);
+    else if (verticalScrollBar()->value() != top)
+        viewport()->repaint();
 }
 
 void TMemoPane::UpdateMetrics() {
@@ -289,6 +374,34 @@ void TMemoPane::UpdateMetrics() {
     fCharWidth = std::max(1.0, metrics.horizontalAdvance(run) / run.size());
     fLineHeight = std::max(1, static_cast<int>(std::ceil(metrics.height())));
     fAscent = metrics.ascent();
+
+    // Where drawText really puts the ink of every printable code-page character, drawn in
+    // the middle one of three rows.
+    QString glyphs;
+    for (int byte = 0x20; byte <= 0xFF; ++byte) {
+        const QChar ch = AnsiToChar(static_cast<std::uint8_t>(byte));
+        if (!IsControl(ch.unicode())) glyphs += ch;
+    }
+    QImage ink(static_cast<int>(std::ceil(metrics.horizontalAdvance(glyphs))) + 2 * kLeftMargin, 3 * fLineHeight,
+               QImage::Format_ARGB32_Premultiplied);
+    ink.fill(Qt::transparent);
+    {
+        QPainter painter(&ink);
+        painter.setFont(font());
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(kLeftMargin, fLineHeight + fAscent), glyphs);
+    }
+    int top = fLineHeight;
+    int bottom = 2 * fLineHeight - 1;
+    for (int y = 0; y < ink.height(); ++y) {
+        const auto* pixels = reinterpret_cast<const QRgb*>(ink.constScanLine(y));
+        if (std::any_of(pixels, pixels + ink.width(), [](QRgb p) { return qAlpha(p) != 0; })) {
+            top = std::min(top, y);
+            bottom = std::max(bottom, y);
+        }
+    }
+    fInkAbove = fLineHeight - top;
+    fInkBelow = bottom + 1 - 2 * fLineHeight;
 }
 
 int TMemoPane::VisibleLineCount() const {
@@ -301,16 +414,21 @@ void TMemoPane::UpdateScrollBars() {
     const bool following = vertical->value() >= vertical->maximum();
     const int fullLines = std::max(1, (viewport()->height() - kTopMargin) / fLineHeight);
     const int fullColumns = std::max(1, static_cast<int>((viewport()->width() - kLeftMargin) / fCharWidth));
-    vertical->setRange(0, static_cast<int>(ClampToInt(fLines.Count() - fullLines)));
-    vertical->setPageStep(fullLines);
-    vertical->setSingleStep(1);
+    ChangeTogether(vertical, [&] {
+        SetRangeQuietly(vertical, verticalScrollBarPolicy(), static_cast<int>(ClampToInt(fLines.Count() - fullLines)));
+        vertical->setPageStep(fullLines);
+        vertical->setSingleStep(1);
+        if (following) vertical->setValue(vertical->maximum());
+    });
     const qsizetype widest = std::max(fLines.LongestLine(), fWidestSeen);
     QScrollBar* horizontal = horizontalScrollBar();
-    // One column more than the widest line: room for the caret after its last character.
-    horizontal->setRange(0, static_cast<int>(ClampToInt(widest + 1 - fullColumns)));
-    horizontal->setPageStep(fullColumns);
-    horizontal->setSingleStep(1);
-    if (following) vertical->setValue(vertical->maximum());
+    ChangeTogether(horizontal, [&] {
+        // One column more than the widest line: room for the caret after its last character.
+        SetRangeQuietly(horizontal, horizontalScrollBarPolicy(),
+                        static_cast<int>(ClampToInt(widest + 1 - fullColumns)));
+        horizontal->setPageStep(fullColumns);
+        horizontal->setSingleStep(1);
+    });
 }
 
 qsizetype TMemoPane::FirstVisibleLine() const {
@@ -433,7 +551,24 @@ void TMemoPane::resizeEvent(QResizeEvent* event) {
     UpdateScrollBars();
 }
 
-void TMemoPane::scrollContentsBy(int, int) {
+bool TMemoPane::RowsStayInside() const {
+    // Typed lines may hold characters outside the code page, whose glyphs were not measured.
+    if (fInkAbove > 0 || fInkBelow > 0) return false;
+    const qsizetype end = std::min(fLines.Count(), FirstVisibleLine() + VisibleLineCount());
+    for (qsizetype line = FirstVisibleLine(); line < end; ++line)
+        if (!fLines.IsCodePageLine(line)) return false;
+    return true;
+}
+
+void TMemoPane::scrollContentsBy(int dx, int dy) {
+    // By whole lines: the toolkit moves the pixels already painted and asks for the rows
+    // that come into view only, which is exact while no glyph reaches out of its row.
+    // Columns are not whole pixels wide: a sideways scroll, or one of a screenful or more,
+    // is painted anew.
+    if (dx == 0 && dy != 0 && std::abs(dy) < VisibleLineCount() && RowsStayInside()) {
+        viewport()->scroll(0, dy * fLineHeight, viewport()->rect().adjusted(0, kTopMargin, 0, 0));
+        return;
+    }
     viewport()->update();
 }
 

@@ -138,6 +138,9 @@ private:
     void ScheduleRefresh();
     void Refresh();
     void UpdateMetrics();
+    // No glyph in view reaches out of its row: rows can be moved as painted, and painted
+    // alone.
+    bool RowsStayInside() const;
     // Sets the scroll ranges from the content; a view at the bottom stays at the bottom.
     void UpdateScrollBars();
     void EnsureCaretVisible();
@@ -173,6 +176,10 @@ private:
     double fCharWidth = 8;
     int fLineHeight = 15;
     double fAscent = 12;
+    // Pixels the ink of the code page's glyphs reaches above and below their row. Rows are
+    // moved and painted one by one only while both are 0 (as with the pane's own font).
+    int fInkAbove = 0;
+    int fInkBelow = 0;
     // Widest line seen when painting, in display columns; the scroll range covers it.
     qsizetype fWidestSeen = 0;
 
