@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <cerrno>
 #include <exception>
+#include <memory>
 #include <thread>
 
 namespace {
@@ -43,6 +44,17 @@ template <class F> void StartCounted(F&& body) {
         gThreadsRunning.fetch_sub(1, std::memory_order_acq_rel);
         throw;
     }
+}
+
+// Runs (thread->*execute)() on a counted thread of its own; the thread frees the object
+// when it returns. If no thread can be started, the object is freed here.
+template <class TThread> void RunAndFree(std::unique_ptr<TThread> thread, void (TThread::*execute)()) {
+    TThread* running = thread.get();
+    StartCounted([running, execute] {
+        (running->*execute)();
+        delete running;
+    });
+    thread.release(); // the thread owns it now
 }
 
 } // namespace
@@ -225,16 +237,7 @@ TCommThread::TCommThread(TnrCustomComm* aCom, THandle aDevice, std::shared_ptr<T
     : Com(aCom), hDevice(aDevice), fSession(std::move(Session)) {}
 
 void TCommThread::Start(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCommSession> Session) {
-    auto* thread = new TCommThread(Com, hDevice, std::move(Session));
-    try {
-        StartCounted([thread] {
-            thread->Execute();
-            delete thread;
-        });
-    } catch (...) {
-        delete thread;
-        throw;
-    }
+    RunAndFree(std::unique_ptr<TCommThread>(new TCommThread(Com, hDevice, std::move(Session))), &TCommThread::Execute);
 }
 
 void TCommThread::Execute() {
@@ -278,16 +281,7 @@ TMsgThread::TMsgThread(TnrCustomComm* aCom, std::shared_ptr<TCommSession> Sessio
     : Com(aCom), fSession(std::move(Session)) {}
 
 void TMsgThread::Start(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session) {
-    auto* thread = new TMsgThread(Com, std::move(Session));
-    try {
-        StartCounted([thread] {
-            thread->Execute();
-            delete thread;
-        });
-    } catch (...) {
-        delete thread;
-        throw;
-    }
+    RunAndFree(std::unique_ptr<TMsgThread>(new TMsgThread(Com, std::move(Session))), &TMsgThread::Execute);
 }
 
 void TMsgThread::Execute() {
