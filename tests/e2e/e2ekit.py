@@ -393,7 +393,7 @@ class Replay:
 
     def __init__(self, scratch, exe, args, linger=30):
         self.ready_file = scratch.path("replay.ready")
-        command = [exe, "--hold", "--stats", "--ready-file", self.ready_file, "--linger", str(linger), *args]
+        command = [exe, "--with-parent", "--hold", "--stats", "--ready-file", self.ready_file, "--linger", str(linger), *args]
         self.proc = scratch.spawn(command, "replay.log", stdout=subprocess.PIPE)
         self.lines = []
         self.lock = threading.Lock()

@@ -8,6 +8,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <csignal>
 #include <gtest/gtest.h>
@@ -585,4 +586,40 @@ TEST_F(ReplayTool, ReaderCanCloseAndReopenThePort) {
     tool.Signal(SIGTERM);
     ASSERT_TRUE(tool.WaitForExit());
     EXPECT_EQ(tool.ExitCode(), 0);
+}
+
+// Faults caught: a replay looping forever after the process that started it crashed, its
+// map entry left behind.
+TEST_F(ReplayTool, WithParentEndsWhenTheStartingProcessEnds) {
+    // A shell starts the tool in the background, says its process number, waits until the
+    // tool is ready and ends.
+    const QString readyFile = fDir.path() + QStringLiteral("/ready");
+    QProcess shell;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("READY"), readyFile);
+    shell.setProcessEnvironment(environment);
+    shell.start(QStringLiteral("/bin/sh"),
+                {QStringLiteral("-c"),
+                 QStringLiteral("\"$0\" \"$@\" >/dev/null 2>&1 & echo $!; i=0; "
+                                "while [ ! -e \"$READY\" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i+1)); done; "
+                                "[ -e \"$READY\" ] && echo ready"),
+                 ReplayExecutable(), QStringLiteral("--with-parent"), QStringLiteral("--map-file"), MapFile(),
+                 QStringLiteral("--ready-file"), readyFile, QStringLiteral("--loop"), QStringLiteral("forever"),
+                 QStringLiteral("--port"), QStringLiteral("COM201:38400:") + Recording("p.log", Sentences(20))});
+    ASSERT_TRUE(shell.waitForFinished(15000));
+    const QList<QByteArray> said = shell.readAllStandardOutput().trimmed().split('\n');
+    ASSERT_EQ(said.size(), 2) << "the tool never got ready";
+    EXPECT_EQ(said[1], "ready");
+    const pid_t tool = static_cast<pid_t>(said[0].toLong());
+    ASSERT_GT(tool, 0);
+    // Gone (or only waiting to be reaped), and its map entry and ready file removed.
+    auto running = [tool] {
+        QFile status(QStringLiteral("/proc/%1/status").arg(tool));
+        if (!status.open(QIODevice::ReadOnly)) return false;
+        const QByteArray text = status.readAll();
+        return !text.contains("State:\tZ");
+    };
+    EXPECT_TRUE(WaitUntil([&] { return !running(); }, 5s));
+    EXPECT_TRUE(WaitUntil([&] { return !QFileInfo::exists(readyFile); }, 5s));
+    EXPECT_FALSE(ReadFile(MapFile()).contains("COM201"));
 }

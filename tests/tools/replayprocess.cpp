@@ -38,7 +38,8 @@ bool TReplayProcess::Start(const QStringList& args) {
     posix_spawn_file_actions_adddup2(&actions, err[1], STDERR_FILENO);
 
     const QByteArray program = ReplayExecutable().toLocal8Bit();
-    std::vector<QByteArray> words{program};
+    // A test that crashes must not leave a replay looping forever.
+    std::vector<QByteArray> words{program, "--with-parent"};
     for (const QString& a : args) words.push_back(a.toLocal8Bit());
     std::vector<char*> argv;
     for (QByteArray& w : words) argv.push_back(w.data());

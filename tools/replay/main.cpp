@@ -4,7 +4,10 @@
 #include "replayoptions.h"
 #include "replayrunner.h"
 
+#include <csignal>
 #include <cstdio>
+#include <sys/prctl.h>
+#include <unistd.h>
 #include <string>
 #include <vector>
 
@@ -20,6 +23,11 @@ int main(int argc, char** argv) {
     if (options.Help) {
         std::fputs(ReplayHelpText().c_str(), stdout);
         return 0;
+    }
+    if (options.WithParent) {
+        const pid_t parent = getppid();
+        prctl(PR_SET_PDEATHSIG, SIGTERM);
+        if (getppid() != parent) return 0; // the parent ended before the watch was set
     }
     try {
         TReplayRunner runner(std::move(options));

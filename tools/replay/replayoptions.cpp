@@ -160,6 +160,8 @@ TReplayOptions ParseReplayOptions(const std::vector<std::string>& args) {
             options.Hold = flag();
         } else if (option == "--stats") {
             options.Stats = flag();
+        } else if (option == "--with-parent") {
+            options.WithParent = flag();
         } else if (option == "--loop") {
             const std::string text = value();
             if (text == "forever")
@@ -325,6 +327,8 @@ Files and output:
   --ready-file PATH       write the "COMn=DEVICE" lines there once every device exists,
                           keep it up to date and remove it at the end
   --stats                 print what each channel sent when the tool ends
+  --with-parent           end as on SIGTERM when the process that started the tool ends
+                          (a test that crashes leaves no replay running)
   -h, --help              show this text
 
 Standard output (one line each, flushed at once):

@@ -41,6 +41,7 @@ struct TReplayOptions {
     bool Raw = false;
     bool Hold = false;
     bool Stats = false;
+    bool WithParent = false; // end as on SIGTERM when the starting process ends
     bool LoopForever = false;
     unsigned Loops = 1;
     std::optional<double> DurationSeconds;
