@@ -30,6 +30,9 @@ Figures move by a third between runs on a shared machine: compare within one run
 import argparse, bisect, fcntl, json, os, select, shutil, signal, statistics, struct, subprocess, sys
 import tempfile, termios, time, tty
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
+import e2ekit  # noqa: E402  (how the replay tool puts a recording on the wire)
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
 MB = 1_000_000
@@ -44,46 +47,11 @@ def log(*args):
 
 
 # ------------------------------------------------------------------------------ workload
-def ubx_frame_length(data: bytes, at: int) -> int:
-    """Length of a UBX frame with a valid checksum at `at` (sync B5 62), else 0."""
-    if len(data) < at + 8 or data[at] != 0xB5 or data[at + 1] != 0x62:
-        return 0
-    total = 6 + (data[at + 4] | data[at + 5] << 8) + 2
-    if len(data) - at < total:
-        return 0
-    a = b = 0
-    for byte in data[at + 2:at + total - 2]:
-        a = (a + byte) & 0xFF
-        b = (b + a) & 0xFF
-    return total if (a, b) == (data[at + total - 2], data[at + total - 1]) else 0
-
-
-def wire(path: str) -> bytes:
-    """A recording as it comes off the wire, prepared as the replay tool does: header and
-    blank lines left out, every line ended by CR LF, binary UBX frames byte for byte."""
-    data, out, at = open(path, 'rb').read(), [], 0
-    while at < len(data):
-        frame = ubx_frame_length(data, at)
-        if frame:
-            out.append(data[at:at + frame])
-            at += frame
-            continue
-        feed = data.find(b'\n', at)
-        nxt = len(data) if feed < 0 else feed + 1
-        line = data[at:nxt].rstrip(b'\n')
-        at = nxt
-        if line.endswith(b'\r'):
-            line = line[:-1]
-        if line and not line.startswith(b'#'):
-            out.append(line + b'\r\n')
-    return b''.join(out)
-
-
 def recordings(folder: str, suffix: str) -> bytes:
     names = sorted(n for n in os.listdir(folder) if n.endswith(suffix))
     if not names:
         sys.exit(f'no *{suffix} recordings in {folder}')
-    return b''.join(wire(os.path.join(folder, n)) for n in names)
+    return b''.join(e2ekit.wire_bytes(os.path.join(folder, n)) for n in names)
 
 
 class Stream:

@@ -110,22 +110,44 @@ def wait_for(condition, timeout, what, interval=0.05):
 # --- What the program must show -----------------------------------------------------------
 
 
+def ubx_frame_length(data, at):
+    """Length of a UBX frame with a valid checksum at `at` (sync B5 62), else 0."""
+    if len(data) < at + 8 or data[at] != 0xB5 or data[at + 1] != 0x62:
+        return 0
+    total = 6 + (data[at + 4] | data[at + 5] << 8) + 2
+    if len(data) - at < total:
+        return 0
+    a = b = 0
+    for byte in data[at + 2:at + total - 2]:
+        a = (a + byte) & 0xFF
+        b = (b + a) & 0xFF
+    return total if (a, b) == (data[at + total - 2], data[at + total - 1]) else 0
+
+
 def wire_bytes(recording, raw=False, loops=1):
-    """The bytes brisemer-replay sends for a text recording: the file as it is with --raw;
-    otherwise header lines ('#') and blank lines left out and every line ended by CR LF.
-    (Recordings with binary receiver frames are only replayed raw here.)"""
+    """The bytes brisemer-replay sends for a recording: the file as it is with --raw;
+    otherwise header lines ('#') and blank lines left out, every line ended by CR LF and
+    binary UBX frames passed byte for byte."""
     with open(recording, "rb") as f:
         data = f.read()
     if raw:
         return data * loops
-    out = bytearray()
-    for line in data.split(b"\n"):
+    out, at = [], 0
+    while at < len(data):
+        frame = ubx_frame_length(data, at)
+        if frame:
+            out.append(data[at:at + frame])
+            at += frame
+            continue
+        feed = data.find(b"\n", at)
+        nxt = len(data) if feed < 0 else feed + 1
+        line = data[at:nxt].rstrip(b"\n")
+        at = nxt
         if line.endswith(b"\r"):
             line = line[:-1]
-        if not line or line.startswith(b"#"):
-            continue
-        out += line + b"\r\n"
-    return bytes(out) * loops
+        if line and not line.startswith(b"#"):
+            out.append(line + b"\r\n")
+    return b"".join(out) * loops
 
 
 def pane_lines(sent):
