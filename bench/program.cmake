@@ -4,7 +4,9 @@
 add_executable(brisemer-probe
   ${PROJECT_SOURCE_DIR}/monitor/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/programprobe.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/programprobe.h)
+  ${CMAKE_CURRENT_LIST_DIR}/programprobe.h
+  ${CMAKE_CURRENT_LIST_DIR}/probeio.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/probeio.h)
 target_compile_definitions(brisemer-probe PRIVATE BRISEMER_PROBE)
 target_include_directories(brisemer-probe PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(brisemer-probe PRIVATE brisemer_monitor)

@@ -4,17 +4,14 @@
 #include "memopane.h"
 #include "nrcommbox.h"
 #include "portsettingsform.h"
+#include "probeio.h"
 
 #include <QCoreApplication>
 #include <QEvent>
 #include <QFile>
-#include <QSocketNotifier>
 #include <QTimer>
 #include <QToolButton>
-#include <cstdio>
 #include <ctime>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
 
@@ -28,18 +25,12 @@ std::int64_t Now() {
 // start-up that comes before main().
 const std::int64_t gLoaded = Now();
 
-void Say(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
 } // namespace
 
 TProgramProbe::TProgramProbe(TForm1& mainForm, TForm3& settingsForm)
     : fMainForm(mainForm), fSettingsForm(settingsForm) {
-    Say("loaded " + QByteArray::number(gLoaded));
-    Say("constructed " + QByteArray::number(Now()));
+    ProbeSay("loaded " + QByteArray::number(gLoaded));
+    ProbeSay("constructed " + QByteArray::number(Now()));
 
     fGps.Pane = mainForm.Memo1;
     fAis.Pane = mainForm.Memo2;
@@ -64,9 +55,7 @@ TProgramProbe::TProgramProbe(TForm1& mainForm, TForm3& settingsForm)
     mainForm.installEventFilter(this);
     settingsForm.installEventFilter(this);
 
-    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-    fCommands = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(fCommands, &QSocketNotifier::activated, this, &TProgramProbe::ReadCommands);
+    new TProbeCommands([this](const QByteArray& command) { Run(command); }, nullptr, this);
 }
 
 TProgramProbe::~TProgramProbe() {
@@ -82,11 +71,11 @@ bool TProgramProbe::eventFilter(QObject* watched, QEvent* event) {
     if (watched == &fMainForm && !fMainPainted) {
         fMainPainted = true;
         // Runs once the whole window (children included) is painted and flushed.
-        QTimer::singleShot(0, this, [] { Say("painted " + QByteArray::number(Now())); });
+        QTimer::singleShot(0, this, [] { ProbeSay("painted " + QByteArray::number(Now())); });
     } else if (watched == &fSettingsForm && fDialogClicked != 0 && !fDialogPainted) {
         fDialogPainted = true;
         QTimer::singleShot(0, this, [this] {
-            Say("dialog " + QByteArray::number(fDialogClicked) + ' ' + QByteArray::number(Now()) + ' ' +
+            ProbeSay("dialog " + QByteArray::number(fDialogClicked) + ' ' + QByteArray::number(Now()) + ' ' +
                 QByteArray::number(fSettingsForm.nrDeviceBox1->count()));
             fDialogClicked = 0;
             fSettingsForm.reject();
@@ -107,24 +96,6 @@ bool TProgramProbe::PaintAndMark(TChannel& channel, QObject* viewport, QEvent* e
     return true;
 }
 
-void TProgramProbe::ReadCommands() {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n > 0) {
-            fInput.append(buffer, n);
-            continue;
-        }
-        if (n == 0) fCommands->setEnabled(false); // the driver went away
-        break;
-    }
-    for (qsizetype end; (end = fInput.indexOf('\n')) >= 0;) {
-        const QByteArray command = fInput.left(end).trimmed();
-        fInput.remove(0, end + 1);
-        if (!command.isEmpty()) Run(command);
-    }
-}
-
 void TProgramProbe::Run(const QByteArray& command) {
     if (command == "dialog") {
         // From the event loop: the click runs the dialog's own modal loop.
@@ -134,7 +105,7 @@ void TProgramProbe::Run(const QByteArray& command) {
     } else if (command == "quit") {
         QCoreApplication::quit();
     } else {
-        Say("unknown " + command);
+        ProbeSay("unknown " + command);
     }
 }
 
@@ -148,12 +119,12 @@ void TProgramProbe::Dump(const QString& folder) {
     QString reason;
     if (!fGps.Pane->SaveToFile(folder + QStringLiteral("/gps.txt"), &reason) ||
         !fAis.Pane->SaveToFile(folder + QStringLiteral("/ais.txt"), &reason)) {
-        Say("failed " + reason.toLocal8Bit());
+        ProbeSay("failed " + reason.toLocal8Bit());
         return;
     }
     QFile marks(folder + QStringLiteral("/probe.txt"));
     if (!marks.open(QIODevice::WriteOnly)) {
-        Say("failed " + marks.errorString().toLocal8Bit());
+        ProbeSay("failed " + marks.errorString().toLocal8Bit());
         return;
     }
     auto write = [&](const char* name, const std::vector<TMark>& list) {
@@ -168,6 +139,6 @@ void TProgramProbe::Dump(const QString& folder) {
     for (std::int64_t at : fRefreshes)
         marks.write("refresh " + QByteArray::number(at) + '\n');
     marks.close();
-    Say("dumped " + QByteArray::number(fGps.Pane->LineCount()) + ' ' +
+    ProbeSay("dumped " + QByteArray::number(fGps.Pane->LineCount()) + ' ' +
         QByteArray::number(fAis.Pane->LineCount()));
 }

@@ -24,7 +24,6 @@
 #include <cstdint>
 #include <vector>
 
-class QSocketNotifier;
 class TForm1;
 class TForm3;
 class TMemoPane;
@@ -51,7 +50,6 @@ private:
         bool InPaint = false;
     };
 
-    void ReadCommands();
     void Run(const QByteArray& command);
     void OpenSettingsDialog();
     void Dump(const QString& folder);
@@ -62,8 +60,6 @@ private:
     TChannel fGps;
     TChannel fAis;
     std::vector<std::int64_t> fRefreshes;
-    QSocketNotifier* fCommands = nullptr;
-    QByteArray fInput;
     bool fMainPainted = false;
     // Set while the dialog command waits for the dialog's first paint.
     std::int64_t fDialogClicked = 0;

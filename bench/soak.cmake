@@ -5,7 +5,9 @@
 add_executable(brisemer-soak
   ${PROJECT_SOURCE_DIR}/monitor/main.cpp
   ${CMAKE_CURRENT_LIST_DIR}/soak/soakprobe.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/soak/soakprobe.h)
+  ${CMAKE_CURRENT_LIST_DIR}/soak/soakprobe.h
+  ${CMAKE_CURRENT_LIST_DIR}/probeio.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/probeio.h)
 target_compile_definitions(brisemer-soak PRIVATE BRISEMER_SOAK_PROBE)
-target_include_directories(brisemer-soak PRIVATE ${CMAKE_CURRENT_LIST_DIR}/soak)
+target_include_directories(brisemer-soak PRIVATE ${CMAKE_CURRENT_LIST_DIR}/soak ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(brisemer-soak PRIVATE brisemer_monitor)

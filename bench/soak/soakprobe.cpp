@@ -3,13 +3,10 @@
 #include "mainform.h"
 #include "memopane.h"
 #include "nrapplication.h"
+#include "probeio.h"
 
 #include <QCoreApplication>
 #include <QFile>
-#include <QSocketNotifier>
-#include <cerrno>
-#include <cstdio>
-#include <fcntl.h>
 #include <malloc.h>
 #include <unistd.h>
 
@@ -73,9 +70,8 @@ TSoakProbe::TSoakProbe(TForm1& form) : fForm(form) {
     fSampler.setTimerType(Qt::PreciseTimer);
     connect(&fSampler, &QTimer::timeout, this, &TSoakProbe::Sample);
 
-    ::fcntl(STDIN_FILENO, F_SETFL, ::fcntl(STDIN_FILENO, F_GETFL) | O_NONBLOCK);
-    fInput = new QSocketNotifier(STDIN_FILENO, QSocketNotifier::Read, this);
-    connect(fInput, &QSocketNotifier::activated, this, &TSoakProbe::ReadCommands);
+    // The driver gone, nobody will ask for anything any more.
+    new TProbeCommands([this](const QByteArray& line) { RunCommand(line); }, [this] { RunCommand("quit"); }, this);
 }
 
 void TSoakProbe::Started() {
@@ -86,9 +82,7 @@ void TSoakProbe::Started() {
 }
 
 void TSoakProbe::Report(const QByteArray& line) {
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
+    ProbeSay(line);
 }
 
 void TSoakProbe::Sample() {
@@ -99,29 +93,6 @@ void TSoakProbe::Sample() {
            QByteArray::number(fGps.Received) + " ais_kept=" + QByteArray::number(fAis.Kept) +
            " ais_lines=" + QByteArray::number(fForm.Memo2->LineCount()) +
            " ais_received=" + QByteArray::number(fAis.Received));
-}
-
-void TSoakProbe::ReadCommands() {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
-        if (n > 0) {
-            fInputBuffer.append(buffer, n);
-            continue;
-        }
-        if (n == 0) {
-            // The driver has gone: nobody will ask for anything any more.
-            fInput->setEnabled(false);
-            RunCommand("quit");
-        }
-        break; // EAGAIN: all read for now
-    }
-    qsizetype end;
-    while ((end = fInputBuffer.indexOf('\n')) >= 0) {
-        const QByteArray line = fInputBuffer.left(end).trimmed();
-        fInputBuffer.remove(0, end + 1);
-        if (!line.isEmpty()) RunCommand(line);
-    }
 }
 
 void TSoakProbe::RunCommand(const QByteArray& line) {

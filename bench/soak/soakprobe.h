@@ -31,7 +31,6 @@
 #include <QTimer>
 #include <cstdint>
 
-class QSocketNotifier;
 class TForm1;
 
 class TSoakProbe : public QObject {
@@ -50,15 +49,12 @@ private:
 
     void Report(const QByteArray& line);
     void Sample();
-    void ReadCommands();
     void RunCommand(const QByteArray& line);
     qint64 Now() const { return fClock.elapsed(); }
 
     TForm1& fForm;
     QElapsedTimer fClock;
     QTimer fSampler;
-    QSocketNotifier* fInput;
-    QByteArray fInputBuffer;
     TChannelCount fGps;
     TChannelCount fAis;
 };
