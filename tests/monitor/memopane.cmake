@@ -11,6 +11,11 @@ brisemer_add_test(test_memopane
     ${PROJECT_SOURCE_DIR}/monitor/linestore.cpp
     ${PROJECT_SOURCE_DIR}/monitor/linestore.h
     ${PROJECT_SOURCE_DIR}/monitor/memopane.cpp
+    ${PROJECT_SOURCE_DIR}/monitor/memopaneedit.cpp
+    ${PROJECT_SOURCE_DIR}/monitor/memopanelayout.cpp
+    ${PROJECT_SOURCE_DIR}/monitor/memopanelayout.h
+    ${PROJECT_SOURCE_DIR}/monitor/memopaneview.cpp
+    ${PROJECT_SOURCE_DIR}/monitor/panescrollbar.h
     ${PROJECT_SOURCE_DIR}/monitor/memopane.h
   LIBS Qt6::Test
   LABELS monitor)
