@@ -3,10 +3,12 @@
 // The library modules start first, then Qt's French catalogue so the toolkit's own
 // dialogs speak French, then the three windows in their order: the main window, the help
 // window and the port settings dialog (both hidden). The program ends when the main
-// window has closed.
+// window has closed. The link analysis and the continuous capture are added to the main
+// window from outside it (linkanalysishost.h).
 #include "VrLeds.h"
 #include "handlerguard.h"
 #include "helpform.h"
+#include "linkanalysishost.h"
 #include "mainform.h"
 #include "nrcommthreads.h"
 #include "nrmodules.h"
@@ -41,6 +43,8 @@ int main(int argc, char** argv) {
     TForm3 form3(&form1);
     form1.SetHelpForm(&form2);
     form1.SetSettingsForm(&form3);
+    // The link analysis window and the continuous capture; a child of the window.
+    new TLinkAnalysisHost(form1);
 #ifdef BRISEMER_PROBE
     TProgramProbe probe(form1, form3);
 #endif

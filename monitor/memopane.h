@@ -31,7 +31,10 @@
 #include <QString>
 #include <QStringList>
 #include <cstddef>
+#include <functional>
 #include <vector>
+
+class QMenu;
 
 class TMemoPane : public QAbstractScrollArea {
     Q_OBJECT
@@ -99,6 +102,10 @@ public:
     // Brings pending appends to the view now (scroll ranges, following the tail, repaint)
     // instead of at the next frame.
     void FlushPendingAppends();
+
+    // Called with the context menu just before it opens, after a separator below the
+    // pane's own items: a host adds items of its own there.
+    std::function<void(QMenu& menu)> OnContextMenu;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;

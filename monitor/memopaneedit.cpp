@@ -563,6 +563,10 @@ void TMemoPane::contextMenuEvent(QContextMenuEvent* event) {
     QAction* all = menu.addAction(text("Select All"), this, &TMemoPane::SelectAll);
     all->setObjectName(QStringLiteral("actionSelectAll"));
     all->setEnabled(fLines.Count() > 0);
+    if (OnContextMenu) {
+        menu.addSeparator();
+        OnContextMenu(menu);
+    }
     menu.exec(event->globalPos());
 }
 

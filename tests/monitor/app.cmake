@@ -16,6 +16,7 @@ brisemer_add_test(test_monitor_window
     ${CMAKE_CURRENT_LIST_DIR}/app/test_mainform.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app/test_dialogs.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app/test_comparm.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/app/test_linkanalysishost.cpp
     ${CMAKE_CURRENT_LIST_DIR}/app/tsan_options.cpp
   LIBS brisemer_monitor Qt6::Test
   LABELS monitor threads
