@@ -121,7 +121,12 @@ private:
     static void Seen(TKey& key, std::int64_t time, std::string_view line);
     static TSentenceFigures FiguresOf(const TKey& key, std::int64_t now);
 
-    std::unordered_map<std::string, TKey> fKeys;
+    // Looked up by the key's bytes in the line, without making a string of them.
+    struct THash {
+        using is_transparent = void;
+        std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    };
+    std::unordered_map<std::string, TKey, THash, std::equal_to<>> fKeys;
     TKey fOther;
     TAisReassembler fAis;
     TLinkFigures fCounts; // the plain counters; Keys and Other are filled by Figures()

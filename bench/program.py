@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Whole-program benchmark of Brisemer: the real program, both channels on pseudo-terminals.
 
-  bench/program.py [--reps 3] [--only flood,live,latency,startup] [--live-seconds 60] ...
+  bench/program.py [--reps 3] [--only flood,live,latency,startup,analysis] [--live-seconds 60] ...
 
 Every measure runs the program as a user would: a copy of the executable in a scratch folder
 with its settings file beside it (GPS on COM201, AIS on COM202), a private $HOME whose
@@ -21,6 +21,9 @@ serial-port map names the two pseudo-terminals, offscreen (or under a private Xv
             byte for byte with what was sent (every line kept).
   startup   process start to the main window painted, and the port settings dialog opened
             with 100 ports in the serial-port map (brisemer-probe).
+  analysis  the flood, live and latency measures again, on the benchmark build with its link
+            analysis on and then switched off (the probe's "analysis off" command), turn
+            about in the same run: the cost of the analysis, as the ratio on / off.
 
 `cat` reading the same pseudo-terminals is measured in the same run as the floor, and every
 figure is printed beside cat's with the ratio. Each figure is the median of --reps runs.
@@ -458,13 +461,21 @@ class Bench:
             for ch in list(chans.values()) + extra:
                 ch.close()
 
+    @staticmethod
+    def switch_analysis(prog, kind, analysis):
+        """The probe build runs its link analysis unless told otherwise."""
+        if kind == 'probe' and not analysis:
+            prog.command('analysis off')
+            prog.read_line('analysis')
+
     # ---- flood
-    def flood(self, kind):
+    def flood(self, kind, analysis=True):
         size = int(self.args.mbytes * MB)
 
         def body(prog, chans):
-            prog.start()
+            prog.start(pipe_stdout=kind == 'probe')
             prog.wait_opened()
+            self.switch_analysis(prog, kind, analysis)
             time.sleep(1.0)
             chs = list(chans.values())
             rss0, cpu0 = mem_kib(prog.pids, 'VmRSS') * 1024, cpu_seconds(prog.pids)
@@ -494,10 +505,11 @@ class Bench:
         return self.run(kind, body)
 
     # ---- live
-    def live(self, kind):
+    def live(self, kind, analysis=True):
         def body(prog, chans):
-            prog.start()
+            prog.start(pipe_stdout=kind == 'probe')
             prog.wait_opened()
+            self.switch_analysis(prog, kind, analysis)
             time.sleep(2.0)
             chs = list(chans.values())
             samples = []
@@ -512,13 +524,14 @@ class Bench:
         return self.run(kind, body)
 
     # ---- latency
-    def latency(self, kind, mode):
+    def latency(self, kind, mode, analysis=True):
         def body(prog, chans):
             chs = list(chans.values())
             prog.start(pipe_stdout=True)
             prog.wait_opened()
             if kind == 'probe':
                 prog.read_line('painted')
+            self.switch_analysis(prog, kind, analysis)
             time.sleep(1.0)
             cat_reads = {ch.name: ([], []) for ch in chs}  # (time, CRs read so far)
             cat_pipes = {}
@@ -727,6 +740,24 @@ def report(results, args):
         v = med(sp, 'dialog_ms')
         row('settings dialog with %s ports listed: click to painted, ms' % fmt(med(sp, 'dialog_ports')), v, None,
             '< 100', v is not None and v < 100, spread(sp, 'dialog_ms'))
+    # The analysis on (column "brisemer") against off (column "cat"): within 5 %.
+    def against(name, key, sub=None, higher_is_better=False):
+        on = results.get(f'analysis_{name}_on', [])
+        off = results.get(f'analysis_{name}_off', [])
+        if not on:
+            return
+        v, c = med(on, key, sub), med(off, key, sub)
+        ok = None
+        if v is not None and c:
+            ok = v >= c * 0.95 if higher_is_better else v <= c * 1.05
+        row(f'analysis on / off: {name} {key}{" " + sub if sub else ""}', v, c, 'within 5 %', ok,
+            spread(on, key, sub) + ' / ' + spread(off, key, sub))
+    against('flood', 'mb_s_per_channel', higher_is_better=True)
+    against('live', 'cpu_pct')
+    for mode in ('live', 'flood'):
+        for ch in ('gps', 'ais'):
+            against(f'latency_{mode}', f'{ch}_shown_ms', 'p99')
+
     head = ('figure', 'brisemer', 'runs', 'cat', 'ratio', 'goal', '')
     widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
     print('| ' + ' | '.join(h.ljust(w) for h, w in zip(head, widths)) + ' |')
@@ -750,7 +781,8 @@ def main():
     ap.add_argument('--build-dir', default=os.environ.get('BUILD_DIR', os.path.join(ROOT, 'build')))
     ap.add_argument('--no-build', action='store_true', help='use the executables as they are')
     ap.add_argument('--reps', type=int, default=3)
-    ap.add_argument('--only', default='flood,live,latency,startup')
+    ap.add_argument('--only', default='flood,live,latency,startup',
+                    help='measures, comma-separated; "analysis" compares the link analysis on and off')
     ap.add_argument('--mbytes', type=float, default=20, help='flood size per channel (MB)')
     ap.add_argument('--live-seconds', type=float, default=60)
     ap.add_argument('--latency-seconds', type=float, default=20, help='live latency run length')
@@ -787,6 +819,14 @@ def main():
                          (f'latency_{mode}_probe', lambda m=mode: bench.latency('probe', m))]
         if 'live' in only:
             plan += [('live_cat', lambda: bench.live('cat')), ('live_brisemer', lambda: bench.live('brisemer'))]
+        if 'analysis' in only:
+            # On and off alternate measure by measure, as cat and Brisemer do above.
+            measures = {'flood': lambda a: bench.flood('probe', a), 'live': lambda a: bench.live('probe', a),
+                        'latency_live': lambda a: bench.latency('probe', 'live', a),
+                        'latency_flood': lambda a: bench.latency('probe', 'flood', a)}
+            for name, measure in measures.items():
+                plan += [(f'analysis_{name}_{"on" if on else "off"}', lambda m=measure, a=on: m(a))
+                         for on in (True, False)]
     load = os.getloadavg()
     log(f'load average at the start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}; scratch {bench.root}')
     try:

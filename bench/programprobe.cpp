@@ -1,5 +1,6 @@
 #include "programprobe.h"
 
+#include "linkanalysishost.h"
 #include "mainform.h"
 #include "memopane.h"
 #include "nrcommbox.h"
@@ -102,6 +103,15 @@ void TProgramProbe::Run(const QByteArray& command) {
         QTimer::singleShot(0, this, [this] { OpenSettingsDialog(); });
     } else if (command.startsWith("dump ")) {
         Dump(QString::fromLocal8Bit(command.mid(5)));
+    } else if (command == "analysis on" || command == "analysis off") {
+        // The link analysis is switched from outside, so one build measures both.
+        auto* host = fMainForm.findChild<TLinkAnalysisHost*>();
+        if (!host) {
+            ProbeSay("failed no link analysis");
+            return;
+        }
+        host->SetAnalysisEnabled(command.endsWith("on"));
+        ProbeSay(command);
     } else if (command == "quit") {
         QCoreApplication::quit();
     } else {

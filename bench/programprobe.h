@@ -15,6 +15,8 @@
 //   dump DIR      saves both panes through their own save routine to DIR/gps.txt and
 //                 DIR/ais.txt, writes the timestamps to DIR/probe.txt and answers
 //                 "dumped <gps lines> <ais lines>"
+//   analysis on|off  switches the link analysis of both channels on or off (the capture
+//                 and the panes are not affected) and answers "analysis on|off"
 //   quit          leaves the event loop (no confirmation box)
 //
 // Threads: user-interface thread only (the port components deliver there).
