@@ -56,6 +56,8 @@ MAIN_LAYOUT = {
     "btnSaveGPStxt": (11, 294, 129, 25),
     "btnQuit": (599, 541, 113, 27),
     "BitBtn1": (610, 20, 102, 25),
+    "Memo1": (8, 84, 704, 202),
+    "Memo2": (8, 333, 704, 202),
 }
 
 # Controls of the port settings dialog.
@@ -67,9 +69,9 @@ SETTINGS_LAYOUT = {
 }
 
 CHANNELS = {
-    "GPS": {"settings": "SpBtnGPS", "save": "btnSaveGPStxt", "close": "BtnClose1",
+    "GPS": {"settings": "SpBtnGPS", "save": "btnSaveGPStxt", "close": "BtnClose1", "pane": "Memo1",
             "on": "VrLedOnGPS", "off": "VrLedOffGPS"},
-    "AIS": {"settings": "SpBtnAIS", "save": "btnSaveAIStxt", "close": "BtnClose2",
+    "AIS": {"settings": "SpBtnAIS", "save": "btnSaveAIStxt", "close": "BtnClose2", "pane": "Memo2",
             "on": "VrLedOnAIS", "off": "VrLedOffAIS"},
 }
 
@@ -633,6 +635,31 @@ class Brisemer:
             if now >= deadline:
                 raise E2EFailure(f"{path} was not written")
             time.sleep(0.05)
+
+    # --- Continuous capture ---
+
+    def pane_menu_last_item(self, channel):
+        """Opens the pane's context menu with a right click and runs its last item (the
+        capture's "Enregistrer en continu…" or "Arrêter l'enregistrement")."""
+        before = set(self.desktop.windows_of(self.proc.pid))
+        left, top, width, height = MAIN_LAYOUT[CHANNELS[channel]["pane"]]
+        self.desktop.xdotool("mousemove", "--window", self.window, left + width // 2, top + height // 2)
+        self.desktop.xdotool("click", "3")
+        menu = self.desktop.wait_new_windows_settled(self.proc.pid, before)
+        # Up from no selection picks the last item.
+        self.desktop.key("Up", "Return")
+        wait_for(lambda: not menu & set(self.desktop.windows_of(self.proc.pid)), WINDOW_TIMEOUT,
+                 "the pane's menu to close")
+
+    def start_capture(self, channel, path):
+        self.pane_menu_last_item(channel)
+        dialog = self.desktop.wait_window(f"^Enregistrer en continu – canal {channel}$")
+        self.desktop.wait_focus(dialog)
+        self.desktop.key("ctrl+a")
+        self.desktop.type(path)
+        self.desktop.key("Return")
+        self.desktop.wait_window_count(f"^Enregistrer en continu – canal {channel}$", 0)
+        wait_for(lambda: os.path.exists(path), WINDOW_TIMEOUT, f"the capture file {path}")
 
     # --- Quit ---
 

@@ -207,6 +207,39 @@ class ReceiveUnderLoad(BrisemerCase):
         self.assertEqual(program.save_pane("AIS", "ais"), b"")
 
 
+class ContinuousCapture(BrisemerCase):
+
+    def test_capture_holds_the_bytes_as_received_and_replays_to_the_same_pane(self):
+        """A capture started from the pane's menu holds exactly the bytes sent, binary
+        frames included; replayed by brisemer-replay it gives the same pane again."""
+        gps_file = self.recording("ublox-8.log")
+        replay = self.replay("--port", f"COM201:115200:{gps_file}", "--raw",
+                             "--settings-file", self.program.settings_file)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        capture = self.scratch.path("capture.log")
+        program.start_capture("GPS", capture)
+        replay.release()
+        sent = wire_bytes(gps_file, raw=True)
+        self.assert_sent(replay.wait_stats(timeout=120), "COM201", sent)
+        e2ekit.wait_for(lambda: os.path.getsize(capture) >= len(sent), 60, "the capture to hold every byte")
+        with open(capture, "rb") as f:
+            self.assertEqual(f.read(), sent, "the capture differs from the bytes sent")
+        expected = saved_text(pane_lines(sent))
+        program.save_until_complete("GPS", "first", expected)
+        program.quit(save_settings=False)
+
+        # The capture on the wire again, as it is.
+        replay = self.replay("--port", f"COM201:115200:{capture}", "--raw")
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        replay.release()
+        self.assert_sent(replay.wait_stats(timeout=120), "COM201", sent)
+        program.save_until_complete("GPS", "second", expected)
+        program.quit(save_settings=False)
+
+
 def main():
     e2ekit.run_tests(sys.modules[__name__], PATHS, ["brisemer", "replay", "data"])
 
