@@ -8,7 +8,7 @@
 //   - entries "COMn = /path", n from 1 to 65535 without leading zero, any letter case;
 //     '#' starts a comment; blanks around names and paths are ignored; other lines,
 //     relative paths and paths that hold a NUL are skipped;
-//   - a later entry wins: the user's file over the system's, a later line over an earlier;
+//   - within a file the first line for a name wins; the user's file wins over the system's;
 //   - hardware ports take their family number unless a map entry names the device or
 //     holds the number; others take free numbers from 97 up in name order.
 // And the list must be well formed: ordered by number, each number once, names "COMn",
@@ -86,6 +86,7 @@ int ModelPortNumber(const QString& name) {
 }
 
 void ModelReadMapFile(const QByteArray& bytes, QMap<int, QString>& entries) {
+    QMap<int, QString> thisFile;
     // The file is read as text: every CR byte is dropped before decoding; the text is UTF-8
     // unless a byte-order mark at the start says UTF-16 or UTF-32; the mark is not text and
     // an unfinished character at the very end is not either.
@@ -100,8 +101,10 @@ void ModelReadMapFile(const QByteArray& bytes, QMap<int, QString>& entries) {
         const int number = ModelPortNumber(line.left(eq).trimmed());
         const QString path = line.mid(eq + 1).trimmed();
         if (number == 0 || !path.startsWith(QLatin1Char('/')) || path.contains(QChar(0))) continue;
-        entries.insert(number, path);
+        if (!thisFile.contains(number)) thisFile.insert(number, path);
     }
+    for (auto it = thisFile.cbegin(); it != thisFile.cend(); ++it)
+        entries.insert(it.key(), it.value());
 }
 
 int FamilyNumber(const QString& name) {

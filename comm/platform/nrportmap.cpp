@@ -21,8 +21,10 @@ constexpr int kMaxPortNumber = 65535;
 constexpr int kFirstOtherNumber = 97;
 constexpr int kFamilySize = 32;
 
-// Reads one map file into `entries` (name number -> path); a later line wins.
+// Reads one map file into `entries` (name number -> path). Within the file the first line
+// for a name wins; an entry of this file replaces what an earlier file gave the name.
 void ReadMapFile(const QString& file, QMap<int, QString>& entries) {
+    QSet<int> seen;
     QFile f(file);
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text)) return; // a missing or unreadable file maps nothing
     QTextStream in(&f);
@@ -38,6 +40,8 @@ void ReadMapFile(const QString& file, QMap<int, QString>& entries) {
         const QString path = line.mid(equals + 1).trimmed();
         // A NUL ends the path at the system call, which would then open another device.
         if (number == 0 || !path.startsWith(QLatin1Char('/')) || path.contains(QChar(0))) continue;
+        if (seen.contains(number)) continue;
+        seen.insert(number);
         entries.insert(number, path);
     }
 }

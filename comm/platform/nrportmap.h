@@ -7,8 +7,8 @@
 //    ($XDG_CONFIG_HOME/serialcomm/ports, by default ~/.config/serialcomm/ports). One entry
 //    a line, `COMn = /path/to/device`; `#` starts a comment; blank lines are ignored.
 //    Names are COM followed by a number from 1 to 65535, in any letter case ("com3" is
-//    COM3). A later entry for the same name wins: the user's file over the system's, and
-//    within a file the later line. Lines that don't parse, names that are not COM plus a
+//    COM3). Within one file the first line for a name wins (a later line naming the
+//    same port again is ignored); the user's file wins over the system's. Lines that don't parse, names that are not COM plus a
 //    number, relative paths and paths holding a NUL character are skipped. Paths that
 //    don't exist are kept: a pseudo-terminal or a socat link may be created after the map
 //    was written, and opening such a port reports the system's own reason.

@@ -105,12 +105,15 @@ TEST_F(PortMap, MapFileNamesWinAndTheUsersEntryOverridesTheSystems) {
     WriteFile(QStringLiteral("etc/serialcomm/ports"), "# system ports\n"
                                                       "COM4 = /dev/pts/4\n"
                                                       "COM5 = /srv/system5   # kept\n"
-                                                      "COM97 = /dev/gps\n");
+                                                      "COM97 = /dev/gps\n"
+                                                      "COM5 = /srv/other5\n");
     WriteFile(QStringLiteral("home/serialcomm/ports"), "com4=/dev/pts/9\n"
                                                        "\n"
-                                                       "   COM2 = /dev/pts/2\n");
-    // The user's COM4 replaces the system's; COM2 now names the user's device, so the
-    // UART that would have been COM2 is left out; COM97 is taken, the others move on.
+                                                       "   COM2 = /dev/pts/2\n"
+                                                       "COM4 = /dev/pts/99\n");
+    // Within a file the first line for a name wins; the user's COM4 replaces the system's;
+    // COM2 now names the user's device, so the UART that would have been COM2 is left out;
+    // COM97 is taken, the others move on.
     EXPECT_EQ(Listing(), "COM2=/dev/pts/2 COM4=/dev/pts/9 COM5=/srv/system5 COM33=/dev/ttyUSB0 "
                          "COM34=/dev/ttyUSB1 COM66=/dev/ttyACM1 COM97=/dev/gps COM98=/dev/rfcomm0 "
                          "COM99=/dev/ttyAMA2 COM100=/dev/ttyAMA10 COM101=/dev/ttyUSB40");
@@ -153,12 +156,12 @@ TEST_F(PortMap, MalformedLinesAreSkipped) {
                                                        "COM9 =\n"
                                                        "= /dev/pts/6\n"
                                                        "COM10 = /dev/pts/10\n"
-                                                       "COM10 = /dev/pts/11\n" // the later line wins
+                                                       "COM10 = /dev/pts/11\n" // the first line won
                                                        "COM65535 = /dev/pts/12 # last one\n");
     const QList<TnrPortMapEntry> map = ReadSerialPortMap(fSources);
     ASSERT_EQ(map.size(), 2);
     EXPECT_EQ(map[0].PortName, QStringLiteral("COM10"));
-    EXPECT_EQ(map[0].DevicePath, QStringLiteral("/dev/pts/11"));
+    EXPECT_EQ(map[0].DevicePath, QStringLiteral("/dev/pts/10"));
     EXPECT_EQ(map[0].Number, 10);
     EXPECT_EQ(map[1].PortName, QStringLiteral("COM65535"));
     EXPECT_EQ(map[1].DevicePath, QStringLiteral("/dev/pts/12"));
