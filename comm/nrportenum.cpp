@@ -4,8 +4,11 @@
 #include "nrcomm.h"
 #include "platform/nrportmap.h"
 
+#include <QFileInfo>
 #include <limits>
 #include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -46,6 +49,24 @@ void MergeSetupRecord(TnrDevice& record, const TnrDevice& setup) {
     const QString portName = setup.PortName.trimmed();
     if (!portName.isEmpty()) record.PortName = portName;
     record.RegKey = setup.RegKey;
+}
+
+// The file a device path leads to, so that two names of one device compare equal.
+QString SameDevicePath(const QString& path) {
+    if (path.isEmpty()) return path;
+    const QString canonical = QFileInfo(path).canonicalFilePath();
+    return canonical.isEmpty() ? path : canonical;
+}
+
+// Setup records already matched to a map port, by the device path they were matched for.
+using TMatchedDevices = std::vector<std::pair<QString, std::unique_ptr<TnrDevice>>>;
+
+const TnrDevice* MatchedDevice(const TMatchedDevices& matched, const QString& devicePath) {
+    if (devicePath.isEmpty()) return nullptr;
+    const QString same = SameDevicePath(devicePath);
+    for (const auto& [path, device] : matched)
+        if (path == same) return device.get();
+    return nullptr;
 }
 
 struct TSetupListOwner {
@@ -126,6 +147,7 @@ void LoadSerialDeviceList(TnrBaseIO& Component, TnrEnumPorts Mode, const TSetupQ
     const bool presentOnly = Mode == epFullPresent;
     TPortTable ports;
     TSetupListOwner setup;
+    TMatchedDevices matched;
 
     if (fullMode)
         for (const TSetupRow& row : kSetupRows) {
@@ -162,6 +184,13 @@ void LoadSerialDeviceList(TnrBaseIO& Component, TnrEnumPorts Mode, const TSetupQ
             if (match >= 0) {
                 std::unique_ptr<TnrDevice> s(setup.list.takeAt(match).Device);
                 MergeSetupRecord(*record, *s);
+                matched.emplace_back(SameDevicePath(record->NamePDO), std::move(s));
+            } else if (const TnrDevice* same = MatchedDevice(matched, record->NamePDO)) {
+                // A second name for a device already listed (a by-id link and its tty):
+                // the device is there, under this name too, and opens by this name.
+                const QString ownName = record->PortName;
+                MergeSetupRecord(*record, *same);
+                record->PortName = ownName;
             } else if (presentOnly && !setup.list.isEmpty()) {
                 continue; // not present: the setup database does not know the port
             }

@@ -6,6 +6,8 @@
 #include "platform/nrudev.h"
 #include "ptypair.h"
 
+#include <QFile>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 namespace {
@@ -127,7 +129,7 @@ TEST(PortEnumeration, QuickModeListsTheMapFilesInPortOrder) {
         EXPECT_EQ(d->Parent(), &io);
     }
     EXPECT_EQ(io.Device(0)->NamePDO, QStringLiteral("/dev/pts/1"));
-    EXPECT_EQ(io.Device(2)->NamePDO, QStringLiteral("/dev/pts/33")); // the map's own rule: the later line
+    EXPECT_EQ(io.Device(2)->NamePDO, QStringLiteral("/dev/pts/3")); // the map's own rule: the first line
     EXPECT_EQ(io.IndexOfData(10), 3);
     io.SetComPortNo(10);
     EXPECT_EQ(io.DeviceIndex(), 3);
@@ -250,15 +252,19 @@ TEST(PortEnumeration, FullPresentDropsUnknownMapPortsOnlyWhileSetupRecordsRemain
 TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     TRecordedMachine machine;
     TPtyPair pty;
+    // A second name for the pseudo-terminal, through a link as /dev/serial/by-id gives.
+    QTemporaryDir links;
+    const QString byId = links.filePath(QStringLiteral("usb-Brisemer_GPS-if00-port0"));
+    ASSERT_TRUE(QFile::link(pty.SlavePath(), byId));
     machine.WriteMap({QStringLiteral("COM200 = ") + pty.SlavePath(),
-                      QStringLiteral("COM201 = /dev/brisemer-test-unplugged")});
+                      QStringLiteral("COM201 = /dev/brisemer-test-unplugged"), QStringLiteral("COM202 = ") + byId});
     TnrComm io;
     io.SetEnumPorts(epFullInfo);
     EXPECT_EQ(ListTexts(io),
               (QStringList{"COM1 (16550A UART)", "COM3 (16450 UART)", "COM5 (16550A UART)",
                            "COM6 (16550A UART)", "COM7 (16550A UART)", "COM8 (16550A UART)",
                            "COM9 (16550A UART)", "COM33 (FT232 Serial (UART) IC)", "COM65 (HSPA Modem)",
-                           "COM66 (u-blox GNSS receiver)", "COM200", "COM201"}));
+                           "COM66 (u-blox GNSS receiver)", "COM200", "COM201", "COM202"}));
     const TnrDevice* usb = io.Device(io.IndexOfData(33));
     ASSERT_NE(usb, nullptr);
     EXPECT_EQ(usb->NamePDO, QStringLiteral("/dev/ttyUSB0"));
@@ -274,12 +280,17 @@ TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     EXPECT_EQ(pts->NamePDO, pty.SlavePath());
     EXPECT_EQ(pts->PortName, QStringLiteral("COM200"));
 
-    // Only present devices: the declared port whose path leads nowhere is left out.
+    // Only present devices: the declared port whose path leads nowhere is left out; both
+    // names of the present pseudo-terminal stay, each opening by its own name.
     io.SetEnumPorts(epFullPresent);
     io.Update();
-    EXPECT_EQ(io.DeviceCount(), 11);
+    EXPECT_EQ(io.DeviceCount(), 12);
     EXPECT_GE(io.IndexOfData(200), 0);
     EXPECT_EQ(io.IndexOfData(201), -1);
+    const TnrDevice* link = io.Device(io.IndexOfData(202));
+    ASSERT_NE(link, nullptr);
+    EXPECT_EQ(link->PortName, QStringLiteral("COM202"));
+    EXPECT_EQ(link->Service, QStringLiteral("pty_slave"));
 
     // Without libudev the full modes list exactly the map.
     const QString saved = SetupApiLibraryName();
@@ -288,7 +299,7 @@ TEST(PortEnumeration, FullModesOnTheRecordedMachine) {
     io.Update();
     FreeSetupApi();
     SetSetupApiLibraryName(saved);
-    EXPECT_EQ(io.DeviceCount(), 12);
+    EXPECT_EQ(io.DeviceCount(), 13);
     EXPECT_EQ(io.Device(0)->NameFriendly, QStringLiteral("COM1"));
     EXPECT_TRUE(io.Device(0)->Driver.isEmpty());
     EXPECT_EQ(io.Device(11)->NameFriendly, QStringLiteral("COM201"));
