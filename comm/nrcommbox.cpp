@@ -22,14 +22,14 @@ TnrDeviceBox::~TnrDeviceBox() {
 void TnrDeviceBox::SetnrComm(TnrBaseIO* Value) {
     clear();
     setCurrentIndex(-1);
-    if (fComm && fComm != Value) {
-        fComm->NotifyDelete(Listener());
-        fFreeNotifications.Remove(fComm);
-    }
-    // Unlinked until the new component has given its list: a failing enumeration leaves
-    // no half link behind.
+    TnrBaseIO* const previous = fComm;
+    // Unlinked until the new component has given its list. Linked and registered, or
+    // neither: a link that fails half way (the enumeration raising) leaves no registration
+    // behind that would later call a destroyed box.
     fComm = nullptr;
-    if (Value) {
+    if (previous && previous != Value) Unregister(previous);
+    if (!Value) return;
+    try {
         TnrDeviceList devices;
         Value->GetDeviceList(&devices);
         for (int i = 0; i < devices.size(); ++i) {
@@ -41,8 +41,17 @@ void TnrDeviceBox::SetnrComm(TnrBaseIO* Value) {
         setCurrentIndex(Value->DeviceIndex());
         Value->NotifyAdd(Listener());
         fFreeNotifications.Request(Value);
+    } catch (...) {
+        clear();
+        Unregister(Value);
+        throw;
     }
     fComm = Value;
+}
+
+void TnrDeviceBox::Unregister(TnrBaseIO* Comm) {
+    Comm->NotifyDelete(Listener());
+    fFreeNotifications.Remove(Comm);
 }
 
 void TnrDeviceBox::Reload() {

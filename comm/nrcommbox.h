@@ -6,7 +6,9 @@
 //   nrComm          the linked component, or null. Linking fills the entries from the
 //                   component's device list (loading it on first use), selects the
 //                   entry of the component's current device, registers CommNotify with
-//                   the component and asks it for a removal notice.
+//                   the component and asks it for a removal notice. When the
+//                   component's list raises (a failing enumeration), the box is left
+//                   unlinked and unregistered, and the exception goes on to the caller.
 //   Reload()        links again to the same component: entries and selection rebuilt.
 //   CommNotify      the listener: notification 3 (port or device list changed) reloads;
 //                   1 and 2 (closed, opened) are ignored.
@@ -63,6 +65,8 @@ protected:
 
 private:
     TnrNotifyEvent Listener() { return TnrNotifyEvent(this, &TnrDeviceBox::CommNotify); }
+    // Stops listening to Comm and watching for its removal.
+    void Unregister(TnrBaseIO* Comm);
 
     TnrBaseIO* fComm = nullptr;
     bool fReset = false;

@@ -21,6 +21,8 @@ public:
     std::int32_t PortNo = 0;
     // SetDeviceIndex raises this message instead of selecting, when set.
     QString FailSelection;
+    // Loading the list raises this message, when set (an enumeration that fails).
+    QString FailLoad;
 
     void GetDeviceList(TnrDeviceList* L) override {
         ++ListRequests;
@@ -36,6 +38,7 @@ public:
 
     void DeviceListLoad() override {
         ++Loads;
+        if (!FailLoad.isEmpty()) throw ENrException(FailLoad);
         LoadSerialDeviceList(*this, Mode, Query, Ports);
     }
     int GetDeviceIndex() const override { return IndexOfData(PortNo); }

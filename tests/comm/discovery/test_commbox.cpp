@@ -163,6 +163,18 @@ TEST_F(DeviceBox, ABoxGoingAwayUnregistersItself) {
     box.reset();
     EXPECT_EQ(io.ListenerCount(), 0);
     io.Update(); // no listener left to reach a freed box
+
+    // A reload whose enumeration raises leaves the box neither linked nor registered.
+    box = std::make_unique<TnrDeviceBox>();
+    box->SetnrComm(&io);
+    io.ClearDeviceList();
+    io.FailLoad = QStringLiteral("udev: Input/output error");
+    EXPECT_THROW(box->Reload(), ENrException);
+    EXPECT_EQ(box->nrComm(), nullptr);
+    EXPECT_EQ(io.ListenerCount(), 0);
+    box.reset();
+    io.FailLoad.clear();
+    io.Update();
 }
 
 TEST_F(DeviceBox, TwoBoxesOnOneComponentBothFollowIt) {
