@@ -4,16 +4,33 @@
 #include "nrcommthreads.h"
 #include "platform/nrerror.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QEventLoop>
+#include <QMetaProperty>
 #include <QThread>
-#include <QTimer>
 #include <algorithm>
 #include <cerrno>
 #include <system_error>
 
 namespace {
+
+// A handler may fail after failed system calls of its own. Errors left from earlier calls
+// (a modem-line ioctl that a pseudo-terminal refuses, an earlier event) are forgotten
+// before it runs, so that a failure reported for it carries the error of its own moment.
+void ForgetEarlierErrors() {
+    errno = 0;
+    SetLastError(0);
+}
+
+// The operating system's error behind an exception caught now: the code a system_error
+// carries, else the last error recorded since the handler began (errno as it was when
+// the exception was caught, or the platform layer's last error).
+std::uint32_t ErrorOfTheMoment(const std::exception& e, int errnoNow) {
+    if (const auto* system = dynamic_cast<const std::system_error*>(&e))
+        if (system->code().category() == std::generic_category() ||
+            system->code().category() == std::system_category())
+            return static_cast<std::uint32_t>(system->code().value());
+    if (errnoNow != 0) return static_cast<std::uint32_t>(errnoNow);
+    return GetLastError();
+}
 
 constexpr std::uint32_t kMinReceiveBuffer = 8192;
 // Flags of the device control block that the line-settings setters leave as configured:
@@ -36,17 +53,6 @@ constexpr TTraceEvent kReportedEvents[] = {
     {tsRing, EV_RING},     {tsBreak, EV_BREAK},   {tsErr, EV_ERR}, {tsRx80Full, EV_RX80FULL},
     {tsEvent1, EV_EVENT1}, {tsEvent2, EV_EVENT2},
 };
-
-// Runs the user-interface event loop for about `ms` milliseconds (the waits' pause).
-void PauseProcessingEvents(int ms) {
-    if (!QCoreApplication::instance()) {
-        QThread::msleep(static_cast<unsigned long>(ms));
-        return;
-    }
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 } // namespace
 
@@ -117,7 +123,16 @@ void TnrCustomComm::ApplyLineSettings() {
     dcb.XonChar = 0x11;
     dcb.XoffChar = 0x13;
     // The driver keeps what it can of the settings; the port stays open either way.
-    if (IsOpen()) SetCommState(Handle(), dcb);
+    if (IsOpen()) SendLineSettings(dcb);
+}
+
+void TnrCustomComm::SendLineSettings(const TDCB& Dcb) {
+    SetCommState(Handle(), Dcb);
+    // As the platform layer sets them: DTR raised unless disabled, RTS raised when enabled
+    // or handshaking.
+    const std::uint32_t rts = Dcb.Flags & DCB_fRtsControlMask;
+    fDtrOn.store((Dcb.Flags & DCB_fDtrControlMask) != 0, std::memory_order_relaxed);
+    fRtsOn.store(rts == DCB_fRtsControlEnable || rts == DCB_fRtsControlHandshake, std::memory_order_relaxed);
 }
 
 void TnrCustomComm::ApplySettings() {
@@ -344,6 +359,7 @@ void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
         }
         if (errors != 0) {
             // The waiting bytes stay queued for the next receive event.
+            ForgetEarlierErrors();
             DoCommError(errors, 0, TComStateFlags::FromBits(static_cast<std::uint8_t>(Stat->Flags)));
             return;
         }
@@ -361,6 +377,7 @@ void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
                     const std::uint32_t n = std::min(Stat->cbInQue, fReceiveBufferSize);
                     std::uint32_t got = 0;
                     if (!ReadFile(h, glBuffer.get(), n, got) || got == 0) break;
+                    ForgetEarlierErrors();
                     DoReceived(glBuffer.get(), got);
                     if (ended()) return;
                     budget -= std::min<std::uint64_t>(budget, got);
@@ -378,6 +395,7 @@ void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
         if (mask & EV_TXEMPTY) {
             if (SoftwareRS485()) SetStateRTS(false);
             if (ended()) return;
+            ForgetEarlierErrors();
             const bool handled = DoAfterSend();
             if (TraceStates().Contains(tsTxEmpty) && !handled && OnAfterSend) OnAfterSend(this);
             if (ended()) return;
@@ -386,8 +404,10 @@ void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
         for (const TTraceEvent& e : kReportedEvents)
             if (traced.Contains(e.State) && (mask & e.Event)) events.Include(e.State);
         if (!events.Empty()) TraceStateChanged(this, events);
-    } catch (const ENrException& e) {
-        DoFatalError(1, GetLastError(), e.Message(), true);
+    } catch (const std::exception& e) {
+        // Whatever a handler raised, the library's own class or not, takes the fatal-error
+        // path: OnFatalError, the log line, the error box unless the handler clears it.
+        DoFatalError(1, ErrorOfTheMoment(e, errno), QString::fromUtf8(e.what()), true);
     }
 }
 
@@ -401,14 +421,23 @@ void TnrCustomComm::TraceStateChanged(QObject* Sender, TTraceStates Events) {
         // The ring lamp stays lit: the component never puts it out.
         if (Events.Contains(tsRing) && fMonitor.Ring) SetControlChecked(fMonitor.Ring, true);
     }
-    if (OnTraceState) OnTraceState(Sender, Events);
+    if (OnTraceState) {
+        ForgetEarlierErrors(); // the modem-line query above fails on lines without modem signals
+        OnTraceState(Sender, Events);
+    }
 }
 
 void TnrCustomComm::SetControlChecked(QObject* Control, bool Value) {
-    static const char* const kChecked = "Checked";
-    if (!Control || Control->metaObject()->indexOfProperty(kChecked) < 0) return;
+    if (!Control) return;
+    // Matched whatever its case: the lamps publish "Checked", Qt's buttons "checked".
+    const QMetaObject* meta = Control->metaObject();
+    int index = -1;
+    for (int i = 0; i < meta->propertyCount() && index < 0; ++i)
+        if (qstricmp(meta->property(i).name(), "Checked") == 0) index = i;
+    if (index < 0) return;
+    const QMetaProperty checked = meta->property(index);
     if (Control->thread() == QThread::currentThread()) {
-        Control->setProperty(kChecked, Value);
+        checked.write(Control, Value);
         return;
     }
     // A widget may only be changed on its own thread; the control is the context, so the
@@ -418,9 +447,9 @@ void TnrCustomComm::SetControlChecked(QObject* Control, bool Value) {
     std::lock_guard posting(handOff);
     QMetaObject::invokeMethod(
         Control,
-        [Control, Value] {
+        [Control, checked, Value] {
             { std::lock_guard visible(handOff); }
-            Control->setProperty(kChecked, Value);
+            checked.write(Control, Value);
         },
         Qt::QueuedConnection);
 }
@@ -492,10 +521,16 @@ TModemSignals TnrCustomComm::ModemSignals() const {
     return lines;
 }
 
-std::uint32_t TnrCustomComm::ReadyForRead() const {
+std::uint32_t TnrCustomComm::WaitingBytes() const {
     TComStat stat;
     if (!IsOpen() || !ClearCommError(Handle(), nullptr, &stat)) return 0;
     return stat.cbInQue;
+}
+
+std::uint32_t TnrCustomComm::ReadyForRead() const {
+    const std::uint32_t n = WaitingBytes();
+    fReportedReady.store(n, std::memory_order_relaxed);
+    return n;
 }
 
 std::uint32_t TnrCustomComm::NotYetSend() const {
@@ -610,89 +645,6 @@ void TnrCustomComm::ClearDeviceBuffers() {
         if (const auto writer = session->Writer(false)) writer->Abort();
     PurgeComm(Handle(), PURGE_TXABORT | PURGE_RXABORT | PURGE_TXCLEAR | PURGE_RXCLEAR);
     if (SoftwareRS485()) SetStateRTS(false);
-}
-
-// --- Reading ---
-
-std::uint32_t TnrCustomComm::Read(std::uint8_t* Buffer, std::uint32_t Len) {
-    if (!IsOpen() || !Buffer || Len == 0) return 0;
-    std::uint32_t got = 0;
-    if (!ReadFile(Handle(), Buffer, Len, got)) return 0;
-    return got;
-}
-
-std::uint32_t TnrCustomComm::ReadAll(std::uint8_t* Buffer) {
-    return Read(Buffer, ReadyForRead());
-}
-
-int TnrCustomComm::ReadMax(std::uint8_t* Buffer, int MaxLen) {
-    if (MaxLen <= 0) return 0;
-    const std::uint32_t n = std::min(ReadyForRead(), static_cast<std::uint32_t>(MaxLen));
-    return static_cast<int>(Read(Buffer, n));
-}
-
-QByteArray TnrCustomComm::ReadString() {
-    const std::uint32_t n = ReadyForRead();
-    if (n == 0) return {};
-    QByteArray s(static_cast<qsizetype>(n), '\0');
-    s.truncate(Read(reinterpret_cast<std::uint8_t*>(s.data()), n));
-    return s;
-}
-
-// --- Waits ---
-
-bool TnrCustomComm::WaitForBytes(std::uint32_t Count, std::uint32_t Ms) {
-    if (!IsOpen()) return false;
-    const TTraceStates saved = TraceStates();
-    // Without tsRxChar, event processing leaves the bytes queued unless a receiver wants
-    // them.
-    SetTraceStates(saved - TTraceStates{tsRxChar});
-    QElapsedTimer clock;
-    clock.start();
-    bool result = false;
-    while (IsOpen()) {
-        if (ReadyForRead() >= Count) {
-            result = true;
-            break;
-        }
-        if (clock.elapsed() >= static_cast<qint64>(Ms)) break;
-        PauseProcessingEvents(5);
-    }
-    SetTraceStates(saved);
-    return result;
-}
-
-bool TnrCustomComm::WaitForSignal(TModemSignal Signal, std::uint32_t Ms) {
-    if (!IsOpen()) return false;
-    QElapsedTimer clock;
-    clock.start();
-    for (;;) {
-        if (ModemSignals().Contains(Signal)) return true;
-        if (!IsOpen() || clock.elapsed() >= static_cast<qint64>(Ms)) return false;
-        PauseProcessingEvents(5);
-    }
-}
-
-// --- Line control ---
-
-void TnrCustomComm::SetStateDTR(bool State) {
-    if (!IsOpen()) return;
-    EscapeCommFunction(Handle(), State ? SETDTR : CLRDTR);
-    TraceStateChanged(this, TTraceStates{tsDSR});
-}
-
-void TnrCustomComm::SetStateRTS(bool State) {
-    if (!IsOpen()) return;
-    EscapeCommFunction(Handle(), State ? SETRTS : CLRRTS);
-    TraceStateChanged(this, TTraceStates{tsCTS});
-}
-
-void TnrCustomComm::SetStateX(bool State) {
-    if (IsOpen()) EscapeCommFunction(Handle(), State ? SETXON : SETXOFF);
-}
-
-void TnrCustomComm::SetStateBreak(bool State) {
-    if (IsOpen()) EscapeCommFunction(Handle(), State ? SETBREAK : CLRBREAK);
 }
 
 QString TnrCustomComm::ComName() const {

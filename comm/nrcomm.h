@@ -24,6 +24,11 @@
 //     session's processing lock, which every close also takes: a close on any thread waits
 //     for the event being processed and the event processing never sees a freed buffer or
 //     handle. A handler may close the port, or reopen it, from inside the processing.
+//   - A std::exception of any class raised by a handler during event processing ends that
+//     event's processing and is reported as fatal error 1 with ShowOnly (OnFatalError, the
+//     "Fatal Error" log line, the error box unless the handler clears RaiseException); its
+//     detail is the system error of that moment (a std::system_error's own code, else what
+//     the failing calls of the handler left). The port stays open.
 //   - When waiting on the port fails (device unplugged, pseudo-terminal master closed), the
 //     port is closed by the thread that processes events (the user-interface thread when
 //     UseMainThread is true): OnClose and notification 1 run there, never overlapping an
@@ -154,7 +159,8 @@ public:
     // Handles one "nrCommMsgComEvent" (WParam = the event mask); other messages are ignored.
     void ProcessCommEvent(const TMessage& Msg);
     void TraceStateChanged(QObject* Sender, TTraceStates Events);
-    // Sets the "Checked" property of a control whose class has one; leaves others alone.
+    // Sets the "Checked" property of a control whose class has one, the name matched
+    // whatever its case (a QCheckBox's "checked" too); leaves others alone.
     static void SetControlChecked(QObject* Control, bool Value);
 
     // --- Line settings (re-applied to an open port at once) ---
@@ -190,7 +196,7 @@ public:
     const TCommTimeouts& CommTimeouts() const { return fCommTimeouts; }
     void SetTimeouts(const TCommTimeouts& Timeouts);
 
-    // --- Monitor controls: any QObject; a "Checked" property follows the modem line ---
+    // --- Monitor controls: any QObject; a "Checked" property (any case) follows the line ---
     QObject* MonitorCTS() const;
     void SetMonitorCTS(QObject* Value);
     QObject* MonitorDSR() const;
@@ -204,7 +210,8 @@ public:
     std::uint32_t TotalReceived() const { return fTotalReceived.load(std::memory_order_relaxed); }
     std::uint32_t TotalSent() const { return fTotalSent.load(std::memory_order_relaxed); }
     TModemSignals ModemSignals() const;
-    // Bytes waiting in the input queue; 0 when closed or the query fails.
+    // Bytes waiting in the input queue; 0 when closed or the query fails. The count is
+    // remembered for ReadAll(Buffer).
     std::uint32_t ReadyForRead() const;
     // Bytes not yet sent: queued by the component's writer or in the driver's output queue.
     std::uint32_t NotYetSend() const;
@@ -227,6 +234,11 @@ public:
     // Reads as the read timeouts decide; with all timeouts 0 it waits for Len bytes. The
     // count read (the other reads below are built on it).
     std::uint32_t Read(std::uint8_t* Buffer, std::uint32_t Len);
+    // Reads the waiting bytes, at most Capacity of them, without waiting for more.
+    std::uint32_t ReadAll(std::uint8_t* Buffer, std::uint32_t Capacity);
+    // Kept for callers that size Buffer from ReadyForRead: reads the waiting bytes, at most
+    // as many as the last ReadyForRead call on this component returned (0 before any), so
+    // bytes that arrived since then never overrun the buffer; they wait for the next read.
     std::uint32_t ReadAll(std::uint8_t* Buffer);
     int ReadMax(std::uint8_t* Buffer, int MaxLen);
     QByteArray ReadString();
@@ -246,6 +258,12 @@ protected:
     void Notification(QObject* AComponent, TOperation Operation) override;
 
     void ApplyLineSettings();
+    // Sends line settings to the open port and notes the DTR and RTS levels they set.
+    void SendLineSettings(const TDCB& Dcb);
+    // The levels the component last put DTR and RTS in (by line settings or the setters);
+    // what a probe that moves them puts back.
+    bool DtrOn() const { return fDtrOn.load(std::memory_order_relaxed); }
+    bool RtsOn() const { return fRtsOn.load(std::memory_order_relaxed); }
     void AllocReceiveBuffer();
     void FreeReceiveBuffer();
     // Closes an open port: threads, optional purge, buffer, handle, OnClose, notification 1.
@@ -268,12 +286,16 @@ protected:
     std::atomic<std::uint32_t> fTotalSent{0};
     std::atomic<std::uint32_t> fTotalReceived{0};
     std::atomic<std::uint16_t> fTraceStates{0};
+    // What ReadyForRead last told the owner, the bound of ReadAll(Buffer).
+    mutable std::atomic<std::uint32_t> fReportedReady{0};
     std::uint16_t fBufferOutSize = 0;
     std::uint16_t fBufferInSize = 0;
     // The receive buffer, from open to close.
     std::unique_ptr<std::uint8_t[]> glBuffer;
     std::uint32_t fReceiveBufferSize = 0;
     std::atomic<bool> fRS485Mode{false};
+    std::atomic<bool> fDtrOn{false};
+    std::atomic<bool> fRtsOn{false};
     // Decided at each open from the driver (SupportsRS485): there is no driver to ask
     // before that, so a closed port assumes software direction control.
     std::atomic<bool> fIsNotSupportRS485{true};
@@ -294,7 +316,8 @@ private:
     // Queues bytes on the writer; with Wait, waits until they reached the driver. False,
     // with the reason as last error, when they could not be sent.
     bool WriteBytes(QByteArray Bytes, bool Wait);
-    void SetStateRTSNoTrace(bool State);
+    // The input queue's count, for the library's own reads (not remembered).
+    std::uint32_t WaitingBytes() const;
 
     // The threads and state of the current open; null while closed.
     mutable std::mutex fSessionLock;
@@ -336,7 +359,8 @@ public:
     // at 1200 baud 7N1, the answer from "(" to ")" (or 08h to 09h) with both ends, each
     // byte as the character of the same value; empty when the device doesn't answer.
     // Leaves the port open or closed as it was, with its own settings. Without DSR, the
-    // fatal error "Device Connect Initialization Error" and the port stays open.
+    // port is put back first (closed again, or DTR and RTS as they were), then the fatal
+    // error "Device Connect Initialization Error".
     virtual QString GetPNPDeviceString();
 
     std::uint16_t ComPortNo() const { return fComPortNo; }

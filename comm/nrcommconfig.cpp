@@ -207,7 +207,7 @@ bool TnrCustomComm::ConfigDialog() {
     const bool confirmed = dialog.exec() == QDialog::Accepted;
     if (!self || !confirmed) return false;
     CommCfg = dialog.Config();
-    if (IsOpen()) SetCommState(Handle(), CommCfg.dcb);
+    if (IsOpen()) SendLineSettings(CommCfg.dcb);
     ReadLineSettings();
     return true;
 }

@@ -338,8 +338,9 @@ void TMsgThread::Handle(const TCommQueueItem& item) {
             break;
         }
     } catch (const std::exception& e) {
-        // Not the library's own exception (ProcessCommEvent reports those): show it like
-        // any exception that reaches the event loop, instead of ending the program.
+        // Raised outside event processing (which reports its own through the fatal-error
+        // path), e.g. by OnCommError of a failed send: show it like any exception that
+        // reaches the event loop, instead of ending the program.
         ShowException(QString::fromUtf8(e.what()));
     } catch (...) {
         ShowException(QStringLiteral("Unknown exception"));

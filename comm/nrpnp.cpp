@@ -26,11 +26,20 @@ QString TnrCustomSerialComm::GetPNPDeviceString() {
     SetActive(true);
     if (!IsOpen()) return {};
 
+    const bool dtrBefore = DtrOn();
+    const bool rtsBefore = RtsOn();
     ClearDeviceBuffers();
     SetStateDTR(true);
     SetStateRTS(false);
     if (!WaitForSignal(msDSR, kProbeWaitMs)) {
-        // The port stays open with DTR raised: the caller sees the line state that failed.
+        // Nothing answers: the port goes back as it was before the error is reported, so
+        // that a raised exception leaves no open port locked against other programs.
+        if (!wasActive) {
+            SetActive(false);
+        } else if (IsOpen()) {
+            SetStateDTR(dtrBefore);
+            SetStateRTS(rtsBefore);
+        }
         DoFatalError(1, 0, QStringLiteral("Device Connect Initialization Error"), false);
         return {};
     }
@@ -39,7 +48,7 @@ QString TnrCustomSerialComm::GetPNPDeviceString() {
     const TDCB saved = CommCfg.dcb;
     const TTraceStates savedTraces = TraceStates();
     const auto restore = [&] {
-        if (IsOpen()) SetCommState(Handle(), saved);
+        if (IsOpen()) SendLineSettings(saved);
         SetTraceStates(savedTraces);
         SetActive(false);
         SetActive(wasActive);
@@ -51,7 +60,7 @@ QString TnrCustomSerialComm::GetPNPDeviceString() {
         probe.ByteSize = 7;
         probe.Parity = NOPARITY;
         probe.StopBits = ONESTOPBIT;
-        SetCommState(Handle(), probe);
+        SendLineSettings(probe);
         SetTraceStates(TTraceStates{});
 
         SetStateDTR(false);

@@ -12,7 +12,10 @@
 #include <atomic>
 #include <cerrno>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <stdexcept>
+#include <system_error>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -226,22 +229,62 @@ TEST(CommEvents, AnExceptionInAHandlerIsAFatalErrorShownAndTheComponentGoesOn) {
     EXPECT_TRUE(AllPortThreadsEnded());
 }
 
-TEST(CommEvents, AForeignExceptionIsShownInsteadOfEndingTheProgram) {
+TEST(CommEvents, AForeignExceptionIsAFatalErrorWithTheSystemErrorOfItsMoment) {
     for (const bool useMainThread : {true, false}) {
         TFakePort port;
         TMessageCapture boxes;
+        TnrLogFile log;
         TnrComm com;
+        com.SetLog(&log);
         com.SetUseMainThread(useMainThread);
         std::atomic<int> chunks{0};
-        com.OnAfterReceive = [&](QObject*, const std::uint8_t*, std::uint32_t) {
-            if (chunks.fetch_add(1) == 0) throw std::runtime_error("not ours");
+        com.OnAfterReceive = [&](QObject*, const std::uint8_t* d, std::uint32_t) {
+            ++chunks;
+            switch (d[0]) {
+            case 'a': // a failed call, handled: nothing to report
+                if (::close(-1) != 0) SetLastError(EBADF);
+                return;
+            case 'b':
+                throw std::runtime_error("not ours");
+            case 'c':
+                if (::close(-1) != 0) throw std::runtime_error("after a failed call");
+                return;
+            default:
+                throw std::system_error(ENOSPC, std::generic_category(), "disk");
+            }
+        };
+        struct TFatal {
+            std::uint32_t Code, Detail;
+            QString Msg;
+        };
+        std::mutex lock;
+        std::vector<TFatal> fatal;
+        com.OnFatalError = [&](QObject*, std::uint32_t code, std::uint32_t detail, const QString& msg,
+                               bool& raise) {
+            std::lock_guard g(lock);
+            fatal.push_back({code, detail, msg});
+            raise = !msg.startsWith(QLatin1String("disk")); // the last one silences its box
         };
         com.SetExtHandle(port.Handle);
-        port.Receive("a");
-        ASSERT_TRUE(WaitUntil([&] { return boxes.Count() == 1; }));
-        EXPECT_EQ(boxes.Messages()[0], QStringLiteral("not ours"));
-        port.Receive("b");
-        ASSERT_TRUE(WaitUntil([&] { return chunks.load() == 2; }));
+        for (const char* byte : {"a", "b", "c", "d"}) {
+            const int before = chunks.load();
+            port.Receive(byte);
+            ASSERT_TRUE(WaitUntil([&] { return chunks.load() == before + 1; }));
+        }
+        ASSERT_TRUE(WaitUntil([&] {
+            std::lock_guard g(lock);
+            return fatal.size() == 3;
+        }));
+        ProcessEventsFor(std::chrono::milliseconds(30));
+        std::lock_guard g(lock);
+        EXPECT_EQ(fatal[0].Code, 1u);
+        EXPECT_EQ(fatal[0].Detail, 0u) << "the error of an earlier event is not this one's";
+        EXPECT_EQ(fatal[0].Msg, QStringLiteral("not ours"));
+        EXPECT_EQ(fatal[1].Detail, static_cast<std::uint32_t>(EBADF));
+        EXPECT_EQ(fatal[2].Detail, static_cast<std::uint32_t>(ENOSPC));
+        EXPECT_EQ(boxes.Messages(), (QStringList{"not ours", "after a failed call"}));
+        EXPECT_TRUE(log.Lines().filter(QStringLiteral("Fatal Error: 1, 0, not ours")).size() == 1)
+            << log.Lines().join(QLatin1Char('\n')).toStdString();
         EXPECT_TRUE(com.Active());
         com.SetActive(false);
     }

@@ -8,9 +8,11 @@
 #include "ptypair.h"
 #include "testenv.h"
 
+#include <QCheckBox>
 #include <QTimer>
 #include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <thread>
 #include <vector>
@@ -240,7 +242,8 @@ TEST_F(CommSendFake, LineSettersSendTheirEscapeAndReportTheLine) {
 }
 
 TEST_F(CommSendFake, ModemSignalsAndTheMonitorsFollowTheLines) {
-    TTestLamp cts, dsr, rlsd;
+    TTestLamp cts, rlsd;
+    QCheckBox dsr; // Qt names its property "checked"
     Com.SetMonitorCTS(&cts);
     Com.SetMonitorDSR(&dsr);
     Com.SetMonitorRLSD(&rlsd);
@@ -251,7 +254,7 @@ TEST_F(CommSendFake, ModemSignalsAndTheMonitorsFollowTheLines) {
     // A line setter refreshes the monitors from the lines as they are.
     Com.SetStateRTS(true);
     EXPECT_FALSE(cts.Checked());
-    EXPECT_TRUE(dsr.Checked());
+    EXPECT_TRUE(dsr.isChecked());
     EXPECT_FALSE(rlsd.Checked());
     // With the lines wired back (RTS to CTS), raising RTS lights the CTS lamp.
     Port.Device->SetLoopback(true);
@@ -399,6 +402,19 @@ TEST_F(CommSendFake, AFailedSendGoesToOnCommErrorAndCountsNothing) {
     Com.SendData(data, 3);
     ASSERT_TRUE(WaitUntil([&] { return Port.Device->Written().size() == 3; }));
     EXPECT_EQ(errors.size(), 1u);
+}
+
+TEST_F(CommSendFake, ReadAllNeverWritesMoreThanTheCallerSizedItsBufferFor) {
+    Port.Receive("12345");
+    ASSERT_EQ(Com.ReadyForRead(), 5u); // the caller makes a 5-byte buffer
+    Port.Receive("6789");              // and more bytes come before it reads
+    char buffer[9];
+    std::memset(buffer, '#', sizeof buffer);
+    EXPECT_EQ(Com.ReadAll(reinterpret_cast<std::uint8_t*>(buffer)), 5u);
+    EXPECT_EQ(QByteArray(buffer, 9), QByteArray("12345####"));
+    EXPECT_EQ(Com.ReadAll(reinterpret_cast<std::uint8_t*>(buffer), 3), 3u);
+    EXPECT_EQ(QByteArray(buffer, 3), QByteArray("678"));
+    EXPECT_EQ(Com.ReadyForRead(), 1u);
 }
 
 TEST_F(CommSendFake, StatusPropertiesComeFromTheDevice) {

@@ -208,7 +208,7 @@ TEST_F(PnpProbe, AnAnswerThatNeverEndsIsCutInsteadOfHoldingTheCaller) {
     EXPECT_FALSE(Com.Active());
 }
 
-TEST_F(PnpProbe, WithoutDsrTheConnectionErrorIsReportedAndThePortStaysOpen) {
+TEST_F(PnpProbe, WithoutDsrThePortIsPutBackBeforeTheConnectionErrorIsReported) {
     Port.Device->SetModemLines(0);
     try {
         Com.GetPNPDeviceString();
@@ -216,9 +216,9 @@ TEST_F(PnpProbe, WithoutDsrTheConnectionErrorIsReportedAndThePortStaysOpen) {
     } catch (const ENrException& e) {
         EXPECT_EQ(e.Message(), QStringLiteral("Device Connect Initialization Error"));
     }
-    EXPECT_TRUE(Com.Active());
-    EXPECT_TRUE(Port.Device->Dtr());
-    EXPECT_FALSE(Port.Device->Rts());
+    // Closed as it was: not left open and locked against other programs.
+    EXPECT_FALSE(Com.Active());
+    EXPECT_TRUE(Port.Device->Closed());
     for (const TDCB& state : Port.Device->AppliedStates())
         EXPECT_NE(std::uint32_t(state.BaudRate), 1200u); // the line settings were never touched
 
@@ -227,10 +227,19 @@ TEST_F(PnpProbe, WithoutDsrTheConnectionErrorIsReportedAndThePortStaysOpen) {
         codes.emplace_back(code, detail);
         raise = false;
     };
+    // An open port stays open with DTR and RTS as they were.
+    TFakePort open;
+    Com.SetExtHandle(open.Handle);
+    ASSERT_TRUE(Com.Active());
+    Com.SetStateDTR(false);
+    Com.SetStateRTS(true);
     EXPECT_EQ(Com.GetPNPDeviceString(), QString());
     ASSERT_EQ(codes.size(), 1u);
     EXPECT_EQ(codes[0], std::make_pair(1u, 0u));
     EXPECT_TRUE(Com.Active());
+    EXPECT_FALSE(open.Device->Closed());
+    EXPECT_FALSE(open.Device->Dtr());
+    EXPECT_TRUE(open.Device->Rts());
 }
 
 TEST(PnpProbePort, AnOpenPortIsOpenAgainAfterwardsWithItsOwnSettings) {
