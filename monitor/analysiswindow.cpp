@@ -18,11 +18,11 @@
 
 namespace {
 
-enum TColumn { cKey, cCount, cOk, cBad, cMissing, cRate, cMean, cWorst, cAge, cState, cLine, cColumns };
+enum TColumn { cKey, cState, cCount, cOk, cBad, cMissing, cRate, cMean, cWorst, cAge, cLine, cColumns };
 
-const char* const kHeads[cColumns] = {"Phrase",           "Nombre",        "Somme OK",       "Fausse",
-                                      "Absente",          "Débit (Hz)",    "Intervalle moyen (s)",
-                                      "Pire intervalle (s)", "Vue il y a (s)", "État", "Dernière ligne"};
+const char* const kHeads[cColumns] = {"Phrase",   "État",          "Nombre",         "Somme OK",
+                                      "Fausse",   "Absente",       "Débit Hz",       "Interv. moyen s",
+                                      "Pire interv. s", "Vue il y a s", "Dernière ligne"};
 
 const QColor kGood(200, 240, 200);
 const QColor kBad(245, 190, 190);
@@ -70,7 +70,7 @@ QString Utf8(const std::string& text) {
 TAnalysisWindow::TAnalysisWindow(TReceiveTap& gps, TReceiveTap& ais, QWidget* parent) : QWidget(parent, Qt::Window) {
     setObjectName(QStringLiteral("AnalysisWindow"));
     setWindowTitle(QStringLiteral("Analyse de la liaison"));
-    resize(940, 460);
+    resize(1100, 480);
     fChannels[0].Tap = &gps;
     fChannels[0].Name = "GPS";
     fChannels[1].Tap = &ais;
@@ -101,6 +101,7 @@ QWidget* TAnalysisWindow::MakeTab(TChannelTab& channel) {
     for (const char* head : kHeads) heads << QString::fromUtf8(head);
     channel.Table->setHorizontalHeaderLabels(heads);
     channel.Table->verticalHeader()->hide();
+    channel.Table->setWordWrap(false);
     channel.Table->setSortingEnabled(true);
     channel.Table->sortByColumn(cKey, Qt::AscendingOrder);
     channel.Table->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -168,7 +169,7 @@ void TAnalysisWindow::RefreshChannel(TChannelTab& channel) {
                           .arg(f.NonPrintable).arg(f.LongLines);
     if (f.LongestSilenceS)
         summary += QStringLiteral(" ; plus long silence entre deux lignes : %1 s")
-                       .arg(Utf8(FrenchNumber(*f.LongestSilenceS, 1)));
+                       .arg(Utf8(FrenchNumber(*f.LongestSilenceS, 3)));
     const TLineErrorFigures& e = f.LineErrors;
     summary += QStringLiteral(" ; erreurs de ligne : trame %1, parité %2, débordement %3, break %4")
                    .arg(e.Framing).arg(e.Parity).arg(e.Overrun).arg(e.Break);
