@@ -153,12 +153,22 @@ void TLinkAnalysis::Sentence(std::string_view line, std::int64_t time) {
 }
 
 TLinkAnalysis::TKey& TLinkAnalysis::KeyFor(std::string_view key) {
-    const auto found = fKeys.find(key);
-    if (found != fKeys.end()) return found->second;
-    if (fKeys.size() >= kMaxKeys) return fOther;
-    TKey& entry = fKeys[std::string(key)];
-    entry.Figures.Key = std::string(key);
-    return entry;
+    // A device sends a handful of keys over and over: they are compared as two words
+    // before the map is asked (its entries never move).
+    std::uint64_t words[2] = {0, 0};
+    std::memcpy(words, key.data(), key.size()); // at most kMaxKeyLength (15) bytes
+    for (std::size_t i = 0; i < fCached; ++i)
+        if (fCache[i].Words[0] == words[0] && fCache[i].Words[1] == words[1]) return *fCache[i].Key;
+    TKey* entry = nullptr;
+    if (const auto found = fKeys.find(key); found != fKeys.end()) {
+        entry = &found->second;
+    } else {
+        if (fKeys.size() >= kMaxKeys) return fOther;
+        entry = &fKeys[std::string(key)];
+        entry->Figures.Key = std::string(key);
+    }
+    if (fCached < fCache.size()) fCache[fCached++] = TKeyCache{{words[0], words[1]}, entry};
+    return *entry;
 }
 
 void TLinkAnalysis::Seen(TKey& key, std::int64_t time, std::string_view line) {
@@ -192,6 +202,7 @@ void TLinkAnalysis::EndOfInput() {
 }
 
 void TLinkAnalysis::Reset() {
+    fCached = 0;
     fKeys.clear();
     fOther = TKey{};
     fOther.Figures.Key = kOtherKey;

@@ -28,6 +28,7 @@
 
 #include "aisreassembler.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -127,6 +128,12 @@ private:
         std::size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
     };
     std::unordered_map<std::string, TKey, THash, std::equal_to<>> fKeys;
+    struct TKeyCache {
+        std::uint64_t Words[2]; // the key's bytes, zero-padded (keys hold no NUL)
+        TKey* Key;
+    };
+    std::array<TKeyCache, 16> fCache{};
+    std::size_t fCached = 0;
     TKey fOther;
     TAisReassembler fAis;
     TLinkFigures fCounts; // the plain counters; Keys and Other are filled by Figures()
