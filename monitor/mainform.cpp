@@ -14,12 +14,14 @@
 
 #include <QCloseEvent>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QLabel>
 #include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTime>
+#include <QThread>
 #include <QTimer>
 #include <QToolButton>
 #include <exception>
@@ -127,12 +129,16 @@ TForm1::TForm1(const QString& settingsFileName, QWidget* parent)
         RunGuarded([&] { nrComm2FatalError(Sender, ErrorCode, Detail, ErrorMsg, RaiseException); });
     };
 
+    for (TnrComm* com : {nrComm1, nrComm2})
+        com->NotifyAdd(TnrNotifyEvent(this, &TForm1::PortNotify));
+
     Timer1->start();
 }
 
 TForm1::~TForm1() {
     // The ports close before the controls their handlers touch are gone.
     for (TnrComm* com : {nrComm1, nrComm2}) {
+        com->NotifyDelete(TnrNotifyEvent(this, &TForm1::PortNotify));
         com->OnAfterReceive = nullptr;
         com->OnClose = nullptr;
         com->OnFatalError = nullptr;
@@ -191,6 +197,10 @@ void TForm1::CreateControls() {
     btnClearAIStxt = MakeButton(this, TPicture::ptDoubleCheck, QStringLiteral("&Effacer Memo AIS"),
                                 QRect(272, 542, 141, 25));
     btnClearAIStxt->setObjectName(QStringLiteral("btnClearAIStxt"));
+    // Both captions mark E. Two buttons on one accelerator would make Alt+E only move the
+    // focus between them; it presses the first in the focus order, the GPS one, and the
+    // AIS button is reached with Tab or the mouse.
+    btnClearAIStxt->setShortcut(QKeySequence());
     Memo2 = MakePane(this, QStringLiteral("Memo AIS"), QRect(8, 333, 704, 202));
     Memo2->setObjectName(QStringLiteral("Memo2"));
 
@@ -343,24 +353,44 @@ void TForm1::nrComm2AfterReceive(QObject*, const std::uint8_t* Buffer, std::uint
                      [this](const char* line, std::size_t n) { Memo2->AppendLine(line, n); });
 }
 
+void TForm1::ShowPortState(TnrComm* com) {
+    // The port's open state, never its number: a number is kept for a port that failed to
+    // open, that was closed by its device vanishing, or that OK stored on a closed channel.
+    const bool open = com->Active();
+    const bool gps = com == nrComm1;
+    (gps ? VrLedOnGPS : VrLedOnAIS)->SetActive(open);
+    (gps ? VrLedOffGPS : VrLedOffAIS)->SetActive(!open);
+    (gps ? BtnClose1 : BtnClose2)->setEnabled(open);
+}
+
+void TForm1::PortNotify(QObject* Sender, int Code) {
+    if (Code != NOTIFY_OPENED && Code != NOTIFY_CLOSED) return;
+    TnrComm* com = Sender == nrComm1 ? nrComm1 : Sender == nrComm2 ? nrComm2 : nullptr;
+    if (!com) return;
+    // The controls belong to the user-interface thread; a port run without it
+    // (UseMainThread false) closes itself on its own thread.
+    if (QThread::currentThread() != thread()) {
+        QMetaObject::invokeMethod(this, [this, com] { RunGuarded([&] { ShowPortState(com); }); },
+                                  Qt::QueuedConnection);
+        return;
+    }
+    ShowPortState(com);
+}
+
 void TForm1::nrComm1PortOpen(QObject*) {
-    VrLedOnGPS->SetActive(nrComm1->ComPortNo() != 0);
-    VrLedOffGPS->SetActive(nrComm1->ComPortNo() == 0);
+    ShowPortState(nrComm1);
 }
 
 void TForm1::nrComm2PortOpen(QObject*) {
-    VrLedOnAIS->SetActive(nrComm2->ComPortNo() != 0);
-    VrLedOffAIS->SetActive(nrComm2->ComPortNo() == 0);
+    ShowPortState(nrComm2);
 }
 
 void TForm1::nrComm1PortClose(QObject*) {
-    VrLedOnGPS->SetActive(false);
-    VrLedOffGPS->SetActive(true);
+    ShowPortState(nrComm1);
 }
 
 void TForm1::nrComm2PortClose(QObject*) {
-    VrLedOnAIS->SetActive(false);
-    VrLedOffAIS->SetActive(true);
+    ShowPortState(nrComm2);
 }
 
 void TForm1::nrComm1FatalError(QObject* Sender, std::uint32_t, std::uint32_t, const QString&,
@@ -403,16 +433,15 @@ void TForm1::BtnClose2Click(QObject*) {
 void TForm1::Timer1Timer(QObject*) {
     Label7->SetCaption(SetComString(Com1Rec));
     Label8->SetCaption(SetComString(Com2Rec));
-    const bool gpsAssigned = nrComm1->ComPortNo() != 0;
-    const bool aisAssigned = nrComm2->ComPortNo() != 0;
-    BtnClose1->setEnabled(gpsAssigned);
-    BtnClose2->setEnabled(aisAssigned);
-    VrLedOnGPS->SetActive(gpsAssigned);
-    VrLedOnAIS->SetActive(aisAssigned);
+    ShowPortState(nrComm1);
+    ShowPortState(nrComm2);
 }
 
 void TForm1::BitBtn1Click(QObject*) {
     SetDefaultComportsAndRec();
+    // A channel that was closed already sent no close notification.
+    ShowPortState(nrComm1);
+    ShowPortState(nrComm2);
 }
 
 void TForm1::SpBtnAISClick(QObject* Sender) {
@@ -421,13 +450,14 @@ void TForm1::SpBtnAISClick(QObject* Sender) {
     else if (Sender == SpBtnGPS)
         stMode = QStringLiteral("GPS");
     if (!fSettingsForm) return;
-    if (fSettingsForm->exec() != TForm3::mrOk) return;
-    // Reopening an open port on a port that fails is not caught here: the guard shows
-    // the component's message.
-    if (stMode == QStringLiteral("GPS"))
-        GetComportRec(nrComm1, Com1Rec);
-    else
-        GetComportRec(nrComm2, Com2Rec);
+    const bool gps = stMode == QStringLiteral("GPS");
+    TnrComm* com = gps ? nrComm1 : nrComm2;
+    if (fSettingsForm->exec() == TForm3::mrOk) {
+        // Reopening an open port on a port that fails is not caught here: the guard shows
+        // the component's message, and the fatal-error handler has shown the closed port.
+        GetComportRec(com, gps ? Com1Rec : Com2Rec);
+    }
+    ShowPortState(com);
 }
 
 void TForm1::VrLedOnGPSChange(QObject*) {}

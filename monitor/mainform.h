@@ -8,7 +8,13 @@
 // Start-up (FormShow, when the window is first shown) reads the settings file into the
 // components or applies the defaults, opens each port whose number is not 0 (a failure
 // only turns the number to 0) and sets the LEDs. Timer1 refreshes the labels, the close
-// buttons and the "On" LEDs every 2000 ms. Closing closes both ports, asks whether to save
+// buttons and the LEDs every 2000 ms.
+//
+// A channel's lamps and close button tell whether its port is open, and nothing else
+// (ShowPortState): "On" lit and the close button enabled exactly while the port is open,
+// "Off" lit exactly while it is not. The window listens to both components' open and
+// close notifications, so a port that closes or opens by any road - a reopening on new
+// settings, a device that vanished - shows at once. Closing closes both ports, asks whether to save
 // the port configuration and writes the settings file on Yes; when the file cannot be
 // written the error is shown and the window stays open.
 //
@@ -105,6 +111,10 @@ public:
     void GetComportRec(TnrComm* ComP, TComParm ComRec) { CopyRecordToComponent(ComP, ComRec); }
     void SetDefaultComportsAndRec();
 
+    // Lights the channel's "On" or "Off" LED and enables or disables its close button from
+    // whether the component's port is open. com is nrComm1 or nrComm2.
+    void ShowPortState(TnrComm* com);
+
     // --- Handlers ---
     void FormShow(QObject* Sender);
     void nrComm1AfterReceive(QObject* Com, const std::uint8_t* Buffer, std::uint32_t Received);
@@ -144,6 +154,8 @@ protected:
 private:
     void CreateControls();
     void ConfigurePort(TnrComm* com);
+    // Listener of both components: notifications 1 (closed) and 2 (opened) show the state.
+    void PortNotify(QObject* Sender, int Code);
     void SetDefaultChannel(TnrComm* com, TComParm& rec, std::uint32_t baud);
     void OpenAtStartUp(TnrComm* com);
     void CloseChannel(TnrComm* com, TComParm& rec, void (TForm1::*portClose)(QObject*));

@@ -30,6 +30,27 @@ QComboBox* MakeList(QWidget* parent, const QStringList& items, const QRect& geom
     return list;
 }
 
+// The dialog's port list: a pick is offered to the dialog before the linked component
+// moves to it, so a refused port never closes a working channel.
+class TCheckedDeviceBox final : public TnrDeviceBox {
+public:
+    explicit TCheckedDeviceBox(TForm3* dialog) : TnrDeviceBox(dialog), fDialog(dialog) {}
+
+protected:
+    void Change() override {
+        const TnrDevice* device = EntryDevice(currentIndex());
+        if (device && !fDialog->AcceptPort(static_cast<std::uint16_t>(device->Data & 0xFFFF))) {
+            // Back on the entry of the component's port, which has not moved.
+            setCurrentIndex(nrComm() ? nrComm()->DeviceIndex() : -1);
+            return;
+        }
+        TnrDeviceBox::Change();
+    }
+
+private:
+    TForm3* fDialog;
+};
+
 // Selects the item whose text is the number; without one the selection stays.
 void SelectNumber(QComboBox* list, long long number) {
     const QString text = QString::number(number);
@@ -90,7 +111,7 @@ TForm3::TForm3(TForm1* mainForm, QWidget* parent) : QDialog(parent), fMainForm(m
     CBoxParity->setObjectName(QStringLiteral("CBoxParity"));
     CBoxParity->setCurrentIndex(-1);
 
-    nrDeviceBox1 = new TnrDeviceBox(this);
+    nrDeviceBox1 = new TCheckedDeviceBox(this);
     nrDeviceBox1->setObjectName(QStringLiteral("nrDeviceBox1"));
     nrDeviceBox1->setGeometry(31, 179, 67, 21);
     nrDeviceBox1->SetResetOnChanged(true);
@@ -107,12 +128,18 @@ TForm3::TForm3(TForm1* mainForm, QWidget* parent) : QDialog(parent), fMainForm(m
         // OK closes the dialog only when its handler went through.
         if (RunGuarded([this] { BtnOKClick(BtnOK); })) done(mrOk);
     });
-    connect(BtnCancel, &QPushButton::clicked, this, [this] { done(mrCancel); });
+    connect(BtnCancel, &QPushButton::clicked, this, [this] { Cancel(); });
 }
 
 TForm3::~TForm3() = default;
 
 void TForm3::reject() {
+    Cancel();
+}
+
+void TForm3::Cancel() {
+    // The dialog closes even when the old port cannot be opened again; the guard shows why.
+    RunGuarded([this] { BtnCancelClick(BtnCancel); });
     done(mrCancel);
 }
 
@@ -134,6 +161,8 @@ void TForm3::FormShow(QObject*) {
     TnrComm* other = gps ? f->nrComm2 : f->nrComm1;
     tmpComNb = edited->ComPortNo();
     secondComNb = other->ComPortNo();
+    fOpenWhenShown = edited->Active();
+    fRecordComNbWhenShown = (gps ? f->Com1Rec : f->Com2Rec).RComNumber;
     nrDeviceBox1->SetnrComm(edited);
 }
 
@@ -157,20 +186,43 @@ void TForm3::GetParms(TComParm& ComRec) {
     if (TnrComm* com = LinkedComm()) ComRec.RComNumber = com->ComPortNo();
 }
 
+void TForm3::ShowSamePortRefusal() {
+    QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"),
+                    QStringLiteral("Vous ne pouvez assigner le même N° de port aux 2 RS-232!"),
+                    QMessageBox::Ok, this);
+    box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
+    box.exec();
+}
+
+bool TForm3::AcceptPort(std::uint16_t Port) {
+    // With no port on the other channel (0) every listed port is free.
+    if (secondComNb == 0 || Port != secondComNb) return true;
+    ShowSamePortRefusal();
+    return false;
+}
+
 void TForm3::nrDeviceBox1Change(QObject*) {
     TnrComm* com = LinkedComm();
     if (!com) return;
     cp = com->ComPortNo();
     if (cp == secondComNb) {
-        QMessageBox box(QMessageBox::Information, QStringLiteral("Informations"),
-                        QStringLiteral("Vous ne pouvez assigner le même N° de port aux 2 RS-232!"),
-                        QMessageBox::Ok, this);
-        box.button(QMessageBox::Ok)->setText(QStringLiteral("OK"));
-        box.exec();
+        // The list refuses this port before it moves the component; a component moved
+        // there by other means is put back all the same.
+        ShowSamePortRefusal();
         com->SetComPortNo(tmpComNb);
     } else {
         com->SetComPortNo(cp);
     }
+}
+
+void TForm3::BtnCancelClick(QObject*) {
+    TnrComm* com = LinkedComm();
+    if (!com || com->ComPortNo() == tmpComNb) return;
+    TComParm& rec = com == fMainForm->nrComm1 ? fMainForm->Com1Rec : fMainForm->Com2Rec;
+    rec.RComNumber = fRecordComNbWhenShown;
+    // An open port moves back at once; one that a failed pick left closed opens again.
+    com->SetComPortNo(tmpComNb);
+    if (fOpenWhenShown && !com->Active()) com->SetActive(true);
 }
 
 void TForm3::BtnOKClick(QObject*) {

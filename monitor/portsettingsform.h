@@ -2,7 +2,9 @@
 // offers the port (a port selection box linked to the channel's live component, so a pick
 // moves the component at once), the baud rate, the data bits, the stop bits and the parity.
 // OK writes the channel's record and refreshes its LEDs; the main window then applies the
-// record to the component. A port the other channel uses is refused.
+// record to the component. A port the other channel uses is refused before the component
+// moves, so a working channel stays open on its port. Cancel puts the channel back on the
+// port it had when the dialog was shown, open again if it was open.
 //
 // The dialog is created hidden at start-up and serves every showing, so its lists keep
 // their last selections. exec() returns mrOk (1) for OK and mrCancel (2) for Cancel,
@@ -54,6 +56,11 @@ public:
     void GetParms(TComParm& ComRec);
     void nrDeviceBox1Change(QObject* Sender);
     void BtnOKClick(QObject* Sender);
+    void BtnCancelClick(QObject* Sender);
+
+    // Asked by the port list before it moves the component to a picked port: false, after
+    // telling the user, for the port the other channel uses.
+    bool AcceptPort(std::uint16_t Port);
 
 public slots:
     // Escape and the title bar's close button: the same as Cancel.
@@ -65,6 +72,13 @@ protected:
 private:
     // The component the port list is linked to.
     TnrComm* LinkedComm() const;
+    void ShowSamePortRefusal();
+    // Cancel, Escape and the title bar's close button.
+    void Cancel();
 
     TForm1* fMainForm;
+    // The edited channel when the dialog was shown, for Cancel: whether its port was open
+    // and its record's port number (a pick that fails to open clears it).
+    bool fOpenWhenShown = false;
+    std::uint16_t fRecordComNbWhenShown = 0;
 };

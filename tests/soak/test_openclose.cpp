@@ -75,7 +75,8 @@ TEST_F(SoakOpenClose, CyclesWhileDataFlowsLoseNothingAndLeaveThreadsAndDescripto
             script.Then<TForm3>([](TForm3* d) { QTest::mouseClick(d->BtnOK, Qt::LeftButton); });
             QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
             ASSERT_TRUE(script.Done()) << "cycle " << i << ": the settings dialog did not come";
-            ASSERT_TRUE(f.VrLedOffGPS->Active()) << "cycle " << i; // the reopening closed the port
+            // Closed and opened again: the lamps show it open.
+            ASSERT_TRUE(f.VrLedOnGPS->Active() && !f.VrLedOffGPS->Active()) << "cycle " << i;
         } else {
             f.nrComm1->SetActive(false);
             ASSERT_FALSE(f.nrComm1->Active()) << "cycle " << i;

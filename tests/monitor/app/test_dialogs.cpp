@@ -15,6 +15,9 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -167,12 +170,14 @@ TEST_F(PortDialogTest, OkOnAnOpenChannelAppliesTheLineSettingsAndReopensThePort)
     EXPECT_EQ(f.nrComm1->StopBits(), sbTwo);
     EXPECT_EQ(f.nrComm1->Parity(), pEven);
     EXPECT_TRUE(f.nrComm1->Active());
-    // The reopening closed the port once: "Off" lit; the refresh lights "On" again.
-    EXPECT_TRUE(f.VrLedOffGPS->Active());
-    EXPECT_FALSE(f.VrLedOnGPS->Active());
-    Refresh();
-    EXPECT_TRUE(f.VrLedOnGPS->Active());
-    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    // The port closed and opened again: the lamps show it open, before and after the
+    // refresh.
+    for (const char* moment : {"after OK", "after the refresh"}) {
+        EXPECT_TRUE(f.VrLedOnGPS->Active()) << moment;
+        EXPECT_FALSE(f.VrLedOffGPS->Active()) << moment;
+        EXPECT_TRUE(f.BtnClose1->isEnabled()) << moment;
+        Refresh();
+    }
     EXPECT_EQ(f.Label7->text(), QStringLiteral("Com201, 9600, Even, 7, Two"));
 
     gps.Write("after reopen\r");
@@ -180,7 +185,7 @@ TEST_F(PortDialogTest, OkOnAnOpenChannelAppliesTheLineSettingsAndReopensThePort)
     EXPECT_EQ(f.Memo1->Line(0), QStringLiteral("after reopen"));
 }
 
-TEST_F(PortDialogTest, OkOnAClosedChannelStoresThePortWithoutOpeningIt) {
+TEST_F(PortDialogTest, OkOnAClosedChannelStoresThePortAndTheLampsShowItClosed) {
     Start(); // no settings file: both channels without a port
     TForm1& f = *form1;
     TModalScript script;
@@ -196,10 +201,23 @@ TEST_F(PortDialogTest, OkOnAClosedChannelStoresThePortWithoutOpeningIt) {
     EXPECT_EQ(f.Com1Rec, (TComParm{203, pNone, 8, sbOne, 4800}));
     EXPECT_EQ(f.nrComm1->ComPortNo(), 203);
     EXPECT_FALSE(f.nrComm1->Active());
-    EXPECT_TRUE(f.VrLedOnGPS->Active()); // lit for the number, although the port is closed
-    Refresh();
+    // A port number, but no open port: "Off" lit, "On" dark, nothing to close.
+    for (const char* moment : {"after OK", "after the refresh"}) {
+        EXPECT_FALSE(f.VrLedOnGPS->Active()) << moment;
+        EXPECT_TRUE(f.VrLedOffGPS->Active()) << moment;
+        EXPECT_FALSE(f.BtnClose1->isEnabled()) << moment;
+        Refresh();
+    }
     EXPECT_EQ(f.Label7->text(), QStringLiteral("Com203, 4800, None, 8, One"));
-    EXPECT_TRUE(f.BtnClose1->isEnabled());
+
+    // "&RS-Param" takes the number; the port was closed already and stays so.
+    QTest::mouseClick(f.BitBtn1, Qt::LeftButton);
+    for (const char* moment : {"after RS-Param", "after the refresh"}) {
+        EXPECT_FALSE(f.VrLedOnGPS->Active()) << moment;
+        EXPECT_TRUE(f.VrLedOffGPS->Active()) << moment;
+        Refresh();
+    }
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
 }
 
 TEST_F(PortDialogTest, RecordValuesWithoutAListItemKeepTheShownSelection) {
@@ -234,35 +252,64 @@ TEST_F(PortDialogTest, RecordValuesWithoutAListItemKeepTheShownSelection) {
     ASSERT_TRUE(script.Done());
 }
 
-TEST_F(PortDialogTest, ThePortOfTheOtherChannelIsRefused) {
-    WriteFileBytes(iniPath, "[ComPort AIS]\r\nComNb=202\r\n");
-    Start();
+TEST_F(PortDialogTest, ThePortOfTheOtherChannelIsRefusedAndAnOpenChannelKeepsItsPort) {
+    StartWithBothPorts();
     TForm1& f = *form1;
-    ASSERT_TRUE(f.nrComm2->Active());
+    int gpsCloses = 0;
+    auto gpsClose = f.nrComm1->OnClose;
+    f.nrComm1->OnClose = [&](QObject* sender) {
+        ++gpsCloses;
+        gpsClose(sender);
+    };
     TModalScript script;
-    QString refusal;
+    QStringList refusals;
+    auto refuse = [&](QMessageBox* box) {
+        refusals << box->text();
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("Informations"));
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        // Refused before anything moved: the GPS port is open on its own port still.
+        EXPECT_EQ(f.nrComm1->ComPortNo(), 201);
+        EXPECT_TRUE(f.nrComm1->Active());
+        ClickButton(box, QStringLiteral("OK"));
+    };
     script.Then<TForm3>([&](TForm3* d) {
         PickPort(d->nrDeviceBox1, QStringLiteral("COM202"));
-        EXPECT_EQ(f.nrComm1->ComPortNo(), 0); // back on the port it had
+        EXPECT_EQ(d->nrDeviceBox1->currentText(), QStringLiteral("COM201"));
+        // Still receiving on its port while the dialog is open.
+        gps.Write("still on COM201\r");
+        EXPECT_TRUE(WaitForLines(f.Memo1, 1));
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    script.Then<QMessageBox>(refuse);
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(gpsCloses, 1); // OK's reopening only, never the refused pick
+    EXPECT_EQ(f.Com1Rec.RComNumber, 201);
+    EXPECT_TRUE(f.nrComm1->Active());
+    EXPECT_TRUE(f.VrLedOnGPS->Active());
+    EXPECT_EQ(f.Memo1->Line(0), QStringLiteral("still on COM201"));
+
+    // A closed channel without a port is refused the same, and keeps no port.
+    QTest::mouseClick(f.BtnClose1, Qt::LeftButton);
+    script.Then<TForm3>([&](TForm3* d) {
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM202"));
         EXPECT_EQ(d->nrDeviceBox1->currentIndex(), -1);
         QTest::mouseClick(d->BtnOK, Qt::LeftButton);
     });
     script.Then<QMessageBox>([&](QMessageBox* box) {
-        refusal = box->text();
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("Informations"));
-        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        refusals << box->text();
         ClickButton(box, QStringLiteral("OK"));
     });
     QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
     ASSERT_TRUE(script.Done());
-    EXPECT_EQ(refusal, QStringLiteral("Vous ne pouvez assigner le même N° de port aux 2 RS-232!"));
+    EXPECT_EQ(refusals, QStringList(2, QStringLiteral("Vous ne pouvez assigner le même N° de port aux 2 RS-232!")));
     EXPECT_EQ(f.Com1Rec.RComNumber, 0);
     EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
     EXPECT_TRUE(f.nrComm2->Active()); // the AIS channel never noticed
     EXPECT_TRUE(errors.texts.isEmpty());
 }
 
-TEST_F(PortDialogTest, APickMovesAnOpenChannelAtOnceEvenWhenCancelled) {
+TEST_F(PortDialogTest, APickMovesAnOpenChannelAtOnceAndCancelPutsItBack) {
     StartWithBothPorts();
     TForm1& f = *form1;
     TModalScript script;
@@ -278,37 +325,63 @@ TEST_F(PortDialogTest, APickMovesAnOpenChannelAtOnceEvenWhenCancelled) {
     QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
     ASSERT_TRUE(script.Done());
     EXPECT_EQ(f.Memo1->Line(0), QStringLiteral("from the new port"));
-    EXPECT_EQ(f.Com1Rec.RComNumber, 201); // the record was not written
+    // Back on the port it had, open and receiving there.
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 201);
+    EXPECT_TRUE(f.nrComm1->Active());
+    EXPECT_EQ(f.Com1Rec.RComNumber, 201);
+    gps.Write("back on COM201\r");
+    ASSERT_TRUE(WaitForLines(f.Memo1, 2));
+    EXPECT_EQ(f.Memo1->Line(1), QStringLiteral("back on COM201"));
     Refresh();
     EXPECT_EQ(f.Label7->text(), QStringLiteral("Com201, 4800, None, 8, One"));
     EXPECT_TRUE(f.VrLedOnGPS->Active());
 
-    // Quitting saves the component's port, the one picked.
-    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Oui")); });
-    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
-    EXPECT_TRUE(FileBytes(iniPath).contains("[ComPort GPS]\r\nComNb=203\r\n"));
-}
-
-TEST_F(PortDialogTest, AFailedReopeningIsShownAndLeavesTheChannelWithoutPort) {
-    StartWithBothPorts();
-    TForm1& f = *form1;
-    TModalScript script;
-    bool stillOpen = false;
+    // Escape cancels the same; quitting then saves the port the channel had.
     script.Then<TForm3>([&](TForm3* d) {
-        // COM202 is held by the AIS channel: the GPS port cannot open on it.
-        PickPort(d->nrDeviceBox1, QStringLiteral("COM202"));
-        stillOpen = d->isVisible();
-        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM203"));
+        QTest::keyClick(d, Qt::Key_Escape);
     });
     QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
     ASSERT_TRUE(script.Done());
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 201);
+    script.Then<QMessageBox>([](QMessageBox* box) { ClickButton(box, QStringLiteral("&Oui")); });
+    QTest::mouseClick(f.btnQuit, Qt::LeftButton);
+    EXPECT_TRUE(FileBytes(iniPath).contains("[ComPort GPS]\r\nComNb=201\r\n"));
+    EXPECT_TRUE(errors.texts.isEmpty());
+}
+
+TEST_F(PortDialogTest, AFailedReopeningIsShownAndCancelReopensThePortItHad) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    // Another program holds COM203: the GPS port cannot open on it.
+    const int holder = ::open(spare.SlavePath().toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    TModalScript script;
+    bool stillOpen = false;
+    script.Then<TForm3>([&](TForm3* d) {
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM203"));
+        stillOpen = d->isVisible();
+        EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
+        EXPECT_EQ(f.Com1Rec.RComNumber, 0);
+        EXPECT_FALSE(f.nrComm1->Active());
+        EXPECT_TRUE(f.VrLedOffGPS->Active());
+        EXPECT_FALSE(f.VrLedOnGPS->Active());
+        EXPECT_FALSE(f.BtnClose1->isEnabled());
+        QTest::mouseClick(d->BtnCancel, Qt::LeftButton);
+    });
+    QTest::mouseClick(f.SpBtnGPS, Qt::LeftButton);
+    ::close(holder);
+    ASSERT_TRUE(script.Done());
     EXPECT_TRUE(stillOpen);
     ASSERT_EQ(errors.texts.size(), 1);
-    EXPECT_TRUE(errors.texts[0].contains(QStringLiteral("COM202"))) << errors.texts[0].toStdString();
-    EXPECT_EQ(f.nrComm1->ComPortNo(), 0);
-    EXPECT_EQ(f.Com1Rec.RComNumber, 0);
-    EXPECT_FALSE(f.nrComm1->Active());
-    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_TRUE(errors.texts[0].contains(QStringLiteral("COM203"))) << errors.texts[0].toStdString();
+    // Cancel: open again on the port it had, with its record.
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 201);
+    EXPECT_EQ(f.Com1Rec.RComNumber, 201);
+    EXPECT_TRUE(f.nrComm1->Active());
+    EXPECT_TRUE(f.VrLedOnGPS->Active());
+    EXPECT_FALSE(f.VrLedOffGPS->Active());
     EXPECT_TRUE(f.nrComm2->Active());
 }
 

@@ -1,6 +1,6 @@
 // The main window driven through its controls, with both channels on pseudo-terminals:
 // start-up with and without a settings file, receiving, the close buttons, "&RS-Param",
-// the status refresh.
+// the status refresh, the lamps, the keyboard accelerators.
 #include "VrLeds.h"
 #include "glyphbutton.h"
 #include "monitortestkit.h"
@@ -40,11 +40,12 @@ TEST_F(MonitorWindowTest, StartsWithoutSettingsFileOnDefaultsAndRefreshesWithinT
     EXPECT_EQ(PaneLines(f.Memo1), QStringList{QStringLiteral("MemoGPS")});
     EXPECT_EQ(PaneLines(f.Memo2), QStringList{QStringLiteral("Memo AIS")});
 
-    // Until the first refresh: the design-time labels and both close buttons enabled.
+    // Until the first refresh the design-time labels; the close buttons already show
+    // that no port is open.
     EXPECT_EQ(f.Label7->text(), QStringLiteral("4800, N, 8, 1"));
     EXPECT_EQ(f.Label8->text(), QStringLiteral("38400, N, 8, 1"));
-    EXPECT_TRUE(f.BtnClose1->isEnabled());
-    EXPECT_TRUE(f.BtnClose2->isEnabled());
+    EXPECT_FALSE(f.BtnClose1->isEnabled());
+    EXPECT_FALSE(f.BtnClose2->isEnabled());
 
     // The real timer, not a direct call: the refresh comes within 2000 ms.
     EXPECT_TRUE(WaitUntil([&] { return f.Label7->text() == QStringLiteral("No port selected"); },
@@ -52,7 +53,8 @@ TEST_F(MonitorWindowTest, StartsWithoutSettingsFileOnDefaultsAndRefreshesWithinT
     EXPECT_EQ(f.Label8->text(), QStringLiteral("No port selected"));
     EXPECT_FALSE(f.BtnClose1->isEnabled());
     EXPECT_FALSE(f.BtnClose2->isEnabled());
-    EXPECT_TRUE(f.VrLedOffGPS->Active()); // the refresh leaves the "Off" lamps alone
+    EXPECT_TRUE(f.VrLedOffGPS->Active());
+    EXPECT_FALSE(f.VrLedOnGPS->Active());
 
     EXPECT_FALSE(QFileInfo::exists(iniPath)); // no file is created at start-up
     EXPECT_TRUE(errors.texts.isEmpty());
@@ -112,7 +114,7 @@ TEST_F(MonitorWindowTest, LayoutPutsEveryControlWhereTheUserExpectsIt) {
     QList<QWidget*> reached;
     QWidget* w = f.Memo1;
     do {
-        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&f) && w->isEnabled()) reached.append(w);
+        if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(&f)) reached.append(w);
         w = w->nextInFocusChain();
     } while (w != f.Memo1 && reached.size() < 20);
     EXPECT_EQ(reached, order);
@@ -231,6 +233,26 @@ TEST_F(MonitorWindowTest, MissingGpsPortFailsSilentlyAndLeavesTheAisChannelRunni
     EXPECT_FALSE(f.BtnClose1->isEnabled());
     EXPECT_EQ(f.Label8->text(), QStringLiteral("Com202, 38400, None, 8, One"));
     EXPECT_TRUE(f.BtnClose2->isEnabled());
+}
+
+TEST_F(MonitorWindowTest, AVanishedDeviceShowsItsPortClosedAlsoAfterTheRefresh) {
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    gps.CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return !f.nrComm1->Active(); }, std::chrono::seconds(10)));
+    for (const char* moment : {"at the close", "after the refresh"}) {
+        EXPECT_TRUE(f.VrLedOffGPS->Active()) << moment;
+        EXPECT_FALSE(f.VrLedOnGPS->Active()) << moment;
+        EXPECT_FALSE(f.BtnClose1->isEnabled()) << moment;
+        EXPECT_TRUE(f.VrLedOnAIS->Active()) << moment;
+        EXPECT_FALSE(f.VrLedOffAIS->Active()) << moment;
+        EXPECT_TRUE(f.BtnClose2->isEnabled()) << moment;
+        Refresh();
+    }
+    // The number stays for a device that may come back; the label shows the record.
+    EXPECT_EQ(f.nrComm1->ComPortNo(), 201);
+    EXPECT_EQ(f.Label7->text(), QStringLiteral("Com201, 4800, None, 8, One"));
+    EXPECT_TRUE(errors.texts.isEmpty());
 }
 
 TEST_F(MonitorWindowTest, SettingsFileValuesAreReadWithTheProfileRules) {
@@ -356,6 +378,24 @@ TEST_F(MonitorWindowTest, ClearingDuringAHalfReceivedLineKeepsTheWholeLine) {
     gps.Write(",second half\r");
     ASSERT_TRUE(WaitForLines(f.Memo1, 1));
     EXPECT_EQ(PaneLines(f.Memo1), QStringList{QStringLiteral("$GPGSV,first half,second half")});
+}
+
+TEST_F(MonitorWindowTest, AltEClearsTheGpsPaneAndTheAisButtonStaysReachable) {
+    Start();
+    TForm1& f = *form1;
+    f.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&f));
+    f.Memo2->setFocus();
+    QTest::keyClick(&f, Qt::Key_E, Qt::AltModifier);
+    // An accelerator presses its button and lets it go a moment later: the click.
+    EXPECT_TRUE(WaitUntil([&] { return f.Memo1->LineCount() == 0; }, std::chrono::seconds(2)));
+    EXPECT_EQ(PaneLines(f.Memo2), QStringList{QStringLiteral("Memo AIS")});
+    // Tab from the GPS button reaches the AIS one; the space bar presses it.
+    f.btnClearGPStxt->setFocus();
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    ASSERT_EQ(QApplication::focusWidget(), f.btnClearAIStxt);
+    QTest::keyClick(f.btnClearAIStxt, Qt::Key_Space);
+    EXPECT_EQ(f.Memo2->LineCount(), 0);
 }
 
 TEST_F(MonitorWindowTest, HelpButtonIsHiddenButItsHandlerShowsTheHelpWindow) {
