@@ -117,18 +117,35 @@ TIniFile::TIniFile(const QString& fileName) : fFileName(fileName) {
     QFile file(fileName);
     if (!QFileInfo(fileName).isFile() || !file.open(QIODevice::ReadOnly)) return;
     const QByteArray data = file.readAll();
-    if (data.isEmpty()) return;
-    fLines = data.split('\n');
-    // A final line end leaves an empty piece that is not a line of the file.
-    if (data.endsWith('\n')) fLines.removeLast();
-    for (QByteArray& line : fLines)
-        if (line.endsWith('\r')) line.chop(1);
+    for (qsizetype at = 0; at < data.size();) {
+        const qsizetype feed = data.indexOf('\n', at);
+        TLine line;
+        if (feed < 0) {
+            line.text = data.mid(at);
+            at = data.size();
+        } else {
+            line.text = data.mid(at, feed - at);
+            line.end = "\n";
+            at = feed + 1;
+            if (line.text.endsWith('\r')) {
+                line.text.chop(1);
+                line.end = "\r\n";
+            }
+        }
+        fLines.append(line);
+    }
+}
+
+void TIniFile::InsertLine(int at, const QByteArray& text) {
+    // Only the file's last line can lack an end; a line after it needs one.
+    if (at > 0 && fLines[at - 1].end.isEmpty()) fLines[at - 1].end = "\r\n";
+    fLines.insert(at, TLine{text, "\r\n"});
 }
 
 TIniFile::TKeyPos TIniFile::Find(const QString& section, const QString& ident) const {
     TKeyPos pos;
     for (int i = 0; i < fLines.size(); ++i) {
-        const TParsedLine parsed = ParseLine(fLines[i]);
+        const TParsedLine parsed = ParseLine(fLines[i].text);
         if (pos.sectionLine < 0) {
             if (parsed.kind == TLineKind::lkSection && SameName(parsed.name, section)) {
                 pos.sectionLine = i;
@@ -137,7 +154,7 @@ TIniFile::TKeyPos TIniFile::Find(const QString& section, const QString& ident) c
             continue;
         }
         if (parsed.kind == TLineKind::lkSection) break; // the end of the first section of that name
-        if (!TrimBlanks(AnsiToUnicode(fLines[i])).isEmpty()) pos.insertAt = i + 1;
+        if (!TrimBlanks(AnsiToUnicode(fLines[i].text)).isEmpty()) pos.insertAt = i + 1;
         if (parsed.kind == TLineKind::lkKey && SameName(parsed.name, ident)) {
             pos.keyLine = i;
             return pos;
@@ -158,7 +175,7 @@ QString TIniFile::ReadString(const QString& section, const QString& ident,
                              const QString& defaultValue) const {
     const TKeyPos pos = Find(section, ident);
     if (pos.keyLine < 0) return defaultValue;
-    return ParseLine(fLines[pos.keyLine]).value.left(kMaxValueLength);
+    return ParseLine(fLines[pos.keyLine].text).value.left(kMaxValueLength);
 }
 
 std::int32_t TIniFile::ReadInteger(const QString& section, const QString& ident,
@@ -172,13 +189,13 @@ void TIniFile::WriteString(const QString& section, const QString& ident, const Q
     const TKeyPos pos = Find(section, ident);
     if (pos.keyLine >= 0) {
         // Keep the key's own spelling; only the value changes.
-        const QString name = ParseLine(fLines[pos.keyLine]).name;
-        fLines[pos.keyLine] = UnicodeToAnsi(name + u'=' + value);
+        const QString name = ParseLine(fLines[pos.keyLine].text).name;
+        fLines[pos.keyLine] = TLine{UnicodeToAnsi(name + u'=' + value), "\r\n"};
     } else if (pos.sectionLine >= 0) {
-        fLines.insert(pos.insertAt, UnicodeToAnsi(ident + u'=' + value));
+        InsertLine(pos.insertAt, UnicodeToAnsi(ident + u'=' + value));
     } else {
-        fLines.append(UnicodeToAnsi(u'[' + section + u']'));
-        fLines.append(UnicodeToAnsi(ident + u'=' + value));
+        InsertLine(fLines.size(), UnicodeToAnsi(u'[' + section + u']'));
+        InsertLine(fLines.size(), UnicodeToAnsi(ident + u'=' + value));
     }
 }
 
@@ -192,9 +209,9 @@ void TIniFile::WriteUnsigned(const QString& section, const QString& ident, std::
 
 QByteArray TIniFile::Contents() const {
     QByteArray data;
-    for (const QByteArray& line : fLines) {
-        data += line;
-        data += "\r\n";
+    for (const TLine& line : fLines) {
+        data += line.text;
+        data += line.end;
     }
     return data;
 }
@@ -209,6 +226,9 @@ void TIniFile::UpdateFile() {
     if (info.exists() && (!info.isFile() || !info.isWritable() || !(info.permissions() & anyWrite)))
         throw ENrException(failure);
     QSaveFile file(fullName);
+    // A file the user may write in a folder where no temporary file can be made (a
+    // read-only folder, a shared one): written over in place rather than not at all.
+    file.setDirectWriteFallback(true);
     if (!file.open(QIODevice::WriteOnly)) throw ENrException(failure);
     const QByteArray data = Contents();
     if (file.write(data) != data.size() || !file.commit()) throw ENrException(failure);

@@ -7,13 +7,15 @@
 // Profile rules: a section starts at a line "[name]"; a key line is "name=value"; names
 // match without regard to letter case and blanks around names and values are not part of
 // them; the first section and the first key of a name win. Lines whose first non-blank
-// character is ';' or '#' are comments and never keys. Everything the program does not
-// write is kept byte for byte; every line of a written file ends with CR LF. Text is
-// Windows-1252.
+// character is ';' or '#' are comments and never keys. Every line the program does not
+// write is kept byte for byte, its line end too (CR LF, LF alone, or none after the last
+// line); every line it writes ends with CR LF, and a last line without an end gets one
+// when a line goes after it. Text is Windows-1252.
 //
 // TIniFile reads the file once, when it is built; writes change the copy in memory and
 // UpdateFile() puts the whole profile on disk through a temporary file and a rename, so a
-// crash never leaves half a file.
+// crash never leaves half a file. A writable file in a folder where no file can be made
+// is written over in place instead.
 //
 // Threads: a TIniFile is a plain value used by one thread at a time.
 #pragma once
@@ -56,7 +58,8 @@ public:
     void WriteUnsigned(const QString& section, const QString& ident, std::uint32_t value);
 
     // Writes the profile to disk. Throws ENrException "Impossible d'écrire dans <file>"
-    // when the file or its folder cannot be written; the file on disk is then unchanged.
+    // when the file cannot be written (read-only, not a file, or missing in a folder
+    // where no file can be made); the file on disk is then unchanged.
     void UpdateFile();
 
     // The profile as it would be written.
@@ -69,8 +72,15 @@ private:
         int insertAt = -1;    // where a missing key goes: after the section's last non-blank line
     };
 
+    struct TLine {
+        QByteArray text; // without its line end
+        QByteArray end;  // "\r\n", "\n", or empty for a last line without one
+    };
+
     TKeyPos Find(const QString& section, const QString& ident) const;
+    // A line the program writes, before the line at `at`.
+    void InsertLine(int at, const QByteArray& text);
 
     QString fFileName;
-    QList<QByteArray> fLines; // the file's lines without their line ends
+    QList<TLine> fLines;
 };

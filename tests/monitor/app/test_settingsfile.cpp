@@ -1,5 +1,6 @@
 // The INI profile: names beside the executable, integer reading, reading with the profile
-// rules, writing in place, and failures that must leave the file on disk untouched.
+// rules, writing in place with every other line kept byte for byte, writing where no
+// temporary file can be made, and failures that must leave the file on disk untouched.
 #include "nrcomponent.h"
 #include "settingsfile.h"
 
@@ -7,7 +8,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <cstdio>
+#include <cstdlib>
+#include <grp.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 namespace {
 
@@ -171,17 +176,19 @@ TEST_F(IniFileTest, WritingKeepsEveryOtherLineAndPutsNewKeysInTheirSection) {
     ini.WriteUnsigned(QStringLiteral("ComPort GPS"), QStringLiteral("DataBits"), 8);
     ini.WriteUnsigned(QStringLiteral("ComPort AIS"), QStringLiteral("ComNb"), 0);
     ini.UpdateFile();
-    EXPECT_EQ(ReadAll(path), QByteArray("; Brisemer settings\r\n"
-                                        "[Display]\r\n"
-                                        "Font = Courier New\r\n"
-                                        "\r\n"
-                                        "[comport gps]\r\n"
+    // The lines it did not write keep their LF; the last one gets a line end because a
+    // section follows it now.
+    EXPECT_EQ(ReadAll(path), QByteArray("; Brisemer settings\n"
+                                        "[Display]\n"
+                                        "Font = Courier New\n"
+                                        "\n"
+                                        "[comport gps]\n"
                                         "comnb=7\r\n"
-                                        "; speed of the receiver\r\n"
-                                        "BaudRate=4800\r\n"
+                                        "; speed of the receiver\n"
+                                        "BaudRate=4800\n"
                                         "DataBits=8\r\n"
-                                        "\r\n"
-                                        "[Notes]\r\n"
+                                        "\n"
+                                        "[Notes]\n"
                                         "text=caf\xE9 \xC3\xA9\r\n"
                                         "[ComPort AIS]\r\n"
                                         "ComNb=0\r\n"));
@@ -191,6 +198,13 @@ TEST_F(IniFileTest, WritingKeepsEveryOtherLineAndPutsNewKeysInTheirSection) {
     again.WriteUnsigned(QStringLiteral("ComPort GPS"), QStringLiteral("ComNb"), 7);
     again.UpdateFile();
     EXPECT_EQ(ReadAll(path), once);
+
+    // A last line without a line end that nothing follows keeps having none.
+    WriteAll(path, "[ComPort GPS]\nComNb=3\n; hand-written, no line end");
+    TIniFile unended(path);
+    unended.WriteUnsigned(QStringLiteral("ComPort GPS"), QStringLiteral("ComNb"), 4);
+    unended.UpdateFile();
+    EXPECT_EQ(ReadAll(path), QByteArray("[ComPort GPS]\nComNb=4\r\n; hand-written, no line end"));
 }
 
 TEST_F(IniFileTest, ReadOnlyFileIsRefusedAndLeftAlone) {
@@ -229,6 +243,47 @@ TEST_F(IniFileTest, UnwritablePlacesFailWithTheirFullName) {
         EXPECT_EQ(e.Message(), QStringLiteral("Impossible d'écrire dans ") + underFile);
     }
     EXPECT_EQ(ReadAll(plainFile), QByteArray("x"));
+}
+
+// The file may be written but no file can be made beside it. The write runs in a child
+// process; as root, which may make files anywhere, the child runs as nobody.
+TEST_F(IniFileTest, AFileInAFolderWhereNothingCanBeMadeIsWrittenInPlace) {
+    WriteAll(path, "; kept\n[ComPort GPS]\r\nComNb=1\r\n");
+    const QString missing = dir.filePath(QStringLiteral("missing.INI"));
+    const auto all = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther;
+    ASSERT_TRUE(QFile::setPermissions(path, all | QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther));
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), all | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+    // Forked, so the child writes the files this test made.
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) {
+                std::fputs("cannot become nobody\n", stderr);
+                std::_Exit(2);
+            }
+            TIniFile ini(path);
+            ini.WriteUnsigned(QStringLiteral("ComPort GPS"), QStringLiteral("ComNb"), 5);
+            try {
+                ini.UpdateFile();
+            } catch (const ENrException& e) {
+                std::fputs(qPrintable(e.Message()), stderr);
+                std::_Exit(3);
+            }
+            // A file that does not exist yet cannot be made there: refused with its name.
+            TIniFile fresh(missing);
+            fresh.WriteUnsigned(QStringLiteral("s"), QStringLiteral("k"), 1);
+            try {
+                fresh.UpdateFile();
+            } catch (const ENrException& e) {
+                std::_Exit(e.Message() == QStringLiteral("Impossible d'écrire dans ") + missing ? 0 : 4);
+            }
+            std::_Exit(5);
+        },
+        ::testing::ExitedWithCode(0), "");
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    EXPECT_EQ(ReadAll(path), QByteArray("; kept\n[ComPort GPS]\r\nComNb=5\r\n"));
+    EXPECT_FALSE(QFileInfo::exists(missing));
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden | QDir::System).size(), 1);
 }
 
 TEST_F(IniFileTest, ReplacingKeepsPermissionsAndWritesThroughALink) {
