@@ -520,6 +520,18 @@ class Brisemer:
         wait_for(lambda: self.lamp_lit(channel, "on") == on and self.lamp_lit(channel, "off") == off, timeout,
                  f"the {channel} LEDs to show On={'lit' if on else 'dark'} Off={'lit' if off else 'dark'}")
 
+    def hold_lamps(self, channel, on, off, seconds=2.5):
+        """The LEDs show on/off and still do after the next status refresh (every 2 s)."""
+        self.wait_lamps(channel, on, off)
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            shown = (self.lamp_lit(channel, "on"), self.lamp_lit(channel, "off"))
+            if shown != (on, off):
+                raise E2EFailure(f"the {channel} LEDs changed to On={'lit' if shown[0] else 'dark'} "
+                                 f"Off={'lit' if shown[1] else 'dark'}")
+            time.sleep(0.1)
+        log_step(f"the {channel} LEDs kept their state for {seconds} s")
+
     # --- Port settings dialog ---
 
     def open_settings(self, channel):

@@ -10,6 +10,7 @@ against the recordings.
 """
 
 import argparse
+import fcntl
 import os
 import sys
 import unittest
@@ -158,6 +159,69 @@ class PersonAtTheDesk(BrisemerCase):
 
         program.quit(save_settings=True)
         self.assertEqual(program.settings(), settings_text((0, 19200, 8, 1, 0), (202, 4800, 8, 1, 0)))
+
+    def test_other_channels_port_refused_while_both_receive(self):
+        """With both channels open, picking the AIS port for GPS is refused before anything
+        moves: the GPS pane goes on with every line of its recording, none lost."""
+        gps_file, ais_file = self.recording("garmin-geko201.log"), self.recording("sample.aivdm")
+        replay = self.replay("--port", f"COM201:9600:{gps_file}", "--port", f"COM202:38400:{ais_file}",
+                             "--loop", "forever", "--settings-file", self.program.settings_file)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=True, off=False)
+        replay.release()
+        e2ekit.wait_for(lambda: len(self._saved_lines("GPS")) >= 3, 60, "three GPS lines")
+
+        dialog = program.open_settings("GPS")
+        program.pick(dialog, "nrDeviceBox1", "COM202", refused=True)
+        program.close_settings(dialog, ok=False)
+        program.wait_lamps("GPS", on=True, off=False)
+        refused_at = len(self._saved_lines("GPS"))
+        e2ekit.wait_for(lambda: len(self._saved_lines("GPS")) >= refused_at + 5, 60, "more GPS lines")
+        # From the first line on, as sent: the port was never closed.
+        lines = self._saved_lines("GPS")
+        sent = pane_lines(wire_bytes(gps_file, loops=len(lines) // len(pane_lines(wire_bytes(gps_file))) + 1))
+        self.assertEqual(lines, sent[:len(lines)])
+
+        program.quit(save_settings=True)
+        self.assertEqual(program.settings(), settings_text((201, 9600, 8, 1, 0), (202, 38400, 8, 1, 0)))
+
+    def test_lamps_show_whether_each_port_is_open(self):
+        """The "On" and "Off" lamps after a failed open, OK on a closed and on an open
+        channel, a device that vanished and "&RS-Param", each also after the next refresh."""
+        gps_file, ais_file = self.recording("garmin-geko201.log"), self.recording("sample.aivdm")
+        replay = self.replay("--port", f"COM201:9600:{gps_file}", "--port", f"COM202:38400:{ais_file}",
+                             "--port", f"COM203:4800:{gps_file}", "--hangup", "COM202:20")
+        # Another program holds COM203, so the GPS port fails to open at start-up.
+        holder = os.open(self.scratch.served_ports["COM203"], os.O_RDWR | os.O_NOCTTY)
+        self.addCleanup(os.close, holder)
+        fcntl.flock(holder, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        self.write_settings((203, 4800, 8, 1, 0), (202, 38400, 8, 1, 0))
+        program = self.program
+        program.start()
+        program.hold_lamps("GPS", on=False, off=True)
+        program.wait_lamps("AIS", on=True, off=False)
+
+        # OK on the closed channel stores COM201 without opening it.
+        dialog = program.open_settings("GPS")
+        program.pick(dialog, "nrDeviceBox1", "COM201")
+        program.close_settings(dialog)
+        program.hold_lamps("GPS", on=False, off=True)
+        # OK on the open channel closes and reopens its port.
+        program.close_settings(program.open_settings("AIS"))
+        program.hold_lamps("AIS", on=True, off=False)
+        self.desktop.screenshot(self.scratch.path("lamps.png"))
+
+        # The AIS device goes away after twenty sentences.
+        replay.release()
+        program.wait_lamps("AIS", on=False, off=True, timeout=60)
+        program.hold_lamps("AIS", on=False, off=True)
+
+        program.click("BitBtn1")
+        program.hold_lamps("GPS", on=False, off=True)
+        program.hold_lamps("AIS", on=False, off=True)
+        program.quit(save_settings=False)
 
     def _saved_lines(self, channel):
         """The pane's lines, through a save of the pane (the pane was cleared at start-up)."""
