@@ -6,9 +6,11 @@
 //   - integers read as the profile rules say (leading blanks, sign, $/x/0x hexadecimal,
 //     32-bit range, otherwise the default), checked against a reading of their own here;
 //   - every written value reads back equal, from memory and from the file on disk;
-//   - every line the writes do not concern is kept byte for byte and in order; only the
-//     written keys change and only missing keys and sections are added;
-//   - every line on disk ends with CR LF and the file holds exactly what Contents() said;
+//   - every line the writes do not concern is kept byte for byte and in order, its line end
+//     too (a last line without one gets CR LF when a line goes after it); only the written
+//     keys change and only missing keys and sections are added;
+//   - a file whose lines all ended with CR LF still has only such lines, and the file on
+//     disk holds exactly what Contents() said;
 //   - the components read back what they wrote (a baud rate above the signed 32-bit range
 //     is written as it is and reads back as the default), and writing the same values
 //     again changes no byte.
@@ -70,8 +72,17 @@ QString TrimBlanks(QString s) {
     return s;
 }
 
+// A line without its line end.
+QByteArray LineText(QByteArray raw) {
+    if (raw.endsWith('\n')) {
+        raw.chop(1);
+        if (raw.endsWith('\r')) raw.chop(1);
+    }
+    return raw;
+}
+
 TLine Classify(const QByteArray& raw) {
-    const QString text = TrimBlanks(AnsiToUnicode(raw));
+    const QString text = TrimBlanks(AnsiToUnicode(LineText(raw)));
     if (text.isEmpty() || text[0] == u';' || text[0] == u'#') return {};
     if (text[0] == u'[') {
         const qsizetype close = text.indexOf(u']');
@@ -83,13 +94,22 @@ TLine Classify(const QByteArray& raw) {
     return {TKind::tkKey, name};
 }
 
+// The lines with their line ends; the last may have none.
 QByteArrayList SplitLines(const QByteArray& data) {
-    if (data.isEmpty()) return {};
-    QByteArrayList lines = data.split('\n');
-    if (data.endsWith('\n')) lines.removeLast();
-    for (QByteArray& line : lines)
-        if (line.endsWith('\r')) line.chop(1);
+    QByteArrayList lines;
+    for (qsizetype at = 0; at < data.size();) {
+        const qsizetype feed = data.indexOf('\n', at);
+        const qsizetype next = feed < 0 ? data.size() : feed + 1;
+        lines << data.mid(at, next - at);
+        at = next;
+    }
     return lines;
+}
+
+bool OnlyCrLf(const QByteArray& data) {
+    for (qsizetype i = data.indexOf('\n'); i >= 0; i = data.indexOf('\n', i + 1))
+        if (i == 0 || data[i - 1] != '\r') return false;
+    return data.isEmpty() || data.endsWith("\r\n");
 }
 
 struct TWrite {
@@ -288,9 +308,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                             w.value));
 
     const QByteArray contents = ini.Contents();
-    for (qsizetype i = contents.indexOf('\n'); i >= 0; i = contents.indexOf('\n', i + 1))
-        FUZZ_CHECK(i > 0 && contents[i - 1] == '\r', QStringLiteral("a line end without CR at %1").arg(i));
-    FUZZ_CHECK(contents.isEmpty() || contents.endsWith("\r\n"), QStringLiteral("the last line has no CR LF"));
+    if (OnlyCrLf(original))
+        FUZZ_CHECK(OnlyCrLf(contents), QStringLiteral("a line without CR LF in a file of CR LF lines"));
 
     // Only the written keys change; only missing keys and sections are added.
     QStringList addedSections;
@@ -311,8 +330,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                                                     .arg(oldLines.size())
                                                                     .arg(newLines.size())
                                                                     .arg(addedLines));
-    const QByteArrayList keptBefore = Untouched(oldLines, writes, addedSections);
+    QByteArrayList keptBefore = Untouched(oldLines, writes, addedSections);
     const QByteArrayList keptAfter = Untouched(newLines, writes, addedSections);
+    // The old last line without a line end gets one when a line now follows it.
+    if (!keptBefore.isEmpty() && !keptBefore.last().endsWith('\n') && keptAfter.size() == keptBefore.size() &&
+        keptAfter.last() == keptBefore.last() + "\r\n")
+        keptBefore.last() += "\r\n";
     FUZZ_CHECK(keptBefore == keptAfter,
                QStringLiteral("other lines changed:\n  %1\n  %2")
                    .arg(Escaped(keptBefore.join('|')), Escaped(keptAfter.join('|'))));
