@@ -28,14 +28,16 @@ KILL_ROUNDS = 6
 
 def large_settings():
     """About two megabytes of a user's own notes around both channels' ten values, with
-    LF line ends: the program keeps every line and writes CR LF, so the old file and the
-    one the program writes differ in every line."""
+    LF line ends: the program keeps the notes byte for byte and writes its ten key lines
+    with CR LF, so the old file and the one the program writes differ at both ends."""
     lines = ["; Brisemer settings of the bridge console", "[ComPort GPS]", "ComNb=0", "BaudRate=4800",
              "DataBits=8", "StopBits=1", "Parity=0", "[Log]"]
     lines += [f"; sentence {i} $GPGGA,123519,4807.038,N,01131.000,E {'x' * 440}" for i in range(4000)]
     lines += ["[ComPort AIS]", "ComNb=0", "BaudRate=38400", "DataBits=7", "StopBits=2", "Parity=2"]
+    keys = ("ComNb=", "BaudRate=", "DataBits=", "StopBits=", "Parity=")
     old = "".join(line + "\n" for line in lines).encode("ascii")
-    return old, old.replace(b"\n", b"\r\n")
+    new = "".join(line + ("\r\n" if line.startswith(keys) else "\n") for line in lines).encode("ascii")
+    return old, new
 
 
 class KilledProgram(unittest.TestCase):
