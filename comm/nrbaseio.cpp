@@ -233,6 +233,7 @@ void TnrBaseIO::SetActive(bool Value) {
         fActive = Value;
         return;
     }
+    ActiveChanging(Value);
     if (Value && !IsOpen())
         DoOpen();
     else if (!Value && IsOpen())

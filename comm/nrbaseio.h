@@ -69,6 +69,9 @@ public:
     virtual bool HasReceiver() const;
     virtual void DoOpen();
     virtual void DoClose();
+    // Called by SetActive (outside loading) before it opens or closes, whether or not the
+    // state changes.
+    virtual void ActiveChanging(bool) {}
     virtual void StartThreads();
     virtual void StopThreads();
     virtual void ExecuteThreadIO(TnrThreadIO* Thread);

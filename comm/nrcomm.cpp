@@ -1,6 +1,7 @@
 #include "nrcomm.h"
 
 #include "nrcodepage.h"
+#include "nrcommreturn.h"
 #include "nrcommthreads.h"
 #include "platform/nrerror.h"
 
@@ -253,9 +254,10 @@ void TnrCustomComm::DoOpen() {
     BaseDoOpen();
     if (!IsOpen()) {
         const std::uint32_t error = GetLastError();
+        fLastOpenError = error;
         LastErrorString =
             Format(QStringLiteral("Device \"%s\" Open Error !!!\r%s"), {ComName(), SysErrorMessage(error)});
-        DoFatalError(1, 0, LastErrorString, false);
+        if (!fQuietOpenFailure) DoFatalError(1, 0, LastErrorString, false);
         return;
     }
     fIsNotSupportRS485.store(!SupportsRS485(Handle()), std::memory_order_relaxed);
@@ -669,6 +671,7 @@ TnrCustomSerialComm::TnrCustomSerialComm(QObject* AOwner) : TnrCustomComm(AOwner
 
 TnrCustomSerialComm::~TnrCustomSerialComm() {
     DestroyingClose();
+    StopWaitingForReturn();
 }
 
 THandle TnrCustomSerialComm::OpenDevice() {
@@ -680,10 +683,12 @@ THandle TnrCustomSerialComm::OpenDevice() {
             h = fExtHandle;
         else
             SetLastError(EBADF);
+        fOpened.reset();
     } else {
         const int index = GetDeviceIndex();
-        h = OpenPortByName(index >= 0 ? GetDevice(index)->PortName
-                                      : Format(QStringLiteral("COM%u"), {fComPortNo}));
+        const QString name = index >= 0 ? GetDevice(index)->PortName : Format(QStringLiteral("COM%u"), {fComPortNo});
+        h = OpenPortByName(name);
+        if (h != INVALID_HANDLE_VALUE && ReopenOnReturn()) NoteOpenedDevice(name);
     }
     fExtHandle = 0;
     return h;
@@ -728,6 +733,7 @@ void TnrCustomSerialComm::SetComPort(TComPort Value) {
 
 void TnrCustomSerialComm::SetExtHandle(THandle aHandle) {
     if (aHandle == 0 || aHandle == INVALID_HANDLE_VALUE) return;
+    StopWaitingForReturn();
     if (Active()) DoClose();
     fExtHandle = aHandle;
     DoOpen();

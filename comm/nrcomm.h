@@ -61,6 +61,7 @@
 class TCommSession;
 class TCommWriter;
 class TMsgThread;
+struct TPortReturnWatch;
 
 // A set of enumeration values stored as bits (bit n for ordinal n).
 template <class E, class TBits> struct TnrSet {
@@ -122,7 +123,15 @@ using TComStateFlags = TnrSet<TComStateFlag, std::uint8_t>;
 
 enum TnrEnumPorts : std::uint8_t { epQuickAll, epFullInfo, epFullPresent };
 
+// What came of a device's return (TnrCustomSerialComm::ReopenOnReturn).
+enum TDeviceReturn : std::uint8_t {
+    drReopened,    // the port is open again
+    drOpenFailed,  // it could not be opened (SysError says why); tried again at the next return
+    drOtherDevice, // another adapter is behind the port's path: not opened
+};
+
 using TOnTraceEvent = TMethod<void(QObject* Com, TTraceStates Event)>;
+using TOnDeviceReturn = TMethod<void(QObject* Com, TDeviceReturn Result, std::uint32_t SysError)>;
 using TOnCommErrorEvent = TMethod<void(QObject* Com, std::uint32_t CommCode, std::uint32_t SysError,
                                        TComStateFlags State, bool& flFlashBuffers)>;
 
@@ -269,6 +278,9 @@ protected:
     // Closes an open port: threads, optional purge, buffer, handle, OnClose, notification 1.
     // False when the port was already closed (by another thread, or before).
     bool ShutDown(bool Purge);
+    // The port was closed because its device failed or went away (not by a close asked
+    // for); runs on the thread that processes events, right after the close.
+    virtual void DeviceVanished() {}
     // The close part of destruction; descendants call it first in their destructors so that
     // OnClose and the listeners still see the whole object.
     void DestroyingClose();
@@ -301,6 +313,10 @@ protected:
     std::atomic<bool> fIsNotSupportRS485{true};
     TStreamProtocol fProtocol = spNone;
     TCommConfig CommCfg;
+    // Owner thread: an open that fails sets fLastOpenError and LastErrorString and, unless
+    // fQuietOpenFailure, reports the fatal error.
+    bool fQuietOpenFailure = false;
+    std::uint32_t fLastOpenError = 0;
 
 private:
     friend class TMsgThread;
@@ -340,6 +356,32 @@ public:
     void DeviceListLoad() override;
     void Update() override;
     QString ComName() const override;
+    // Also looks for the device's return at once while the component waits for it.
+    bool WMDeviceChange(TMessage& Msg) override;
+
+    // --- Coming back when the device returns (nrcommreturn.cpp) ---
+    // Off by default. When on, a port that closed because its device went away (waiting
+    // on it failed: an adapter pulled out; not a close asked for) waits for the device to
+    // come back and is then reopened with its line settings. The device is back when the
+    // path the port's name resolved to at the open (a /dev/serial/by-id or by-path link,
+    // a node, any link) is there again, after it was seen gone or with another file
+    // behind it; the path is looked at every 250 ms and at every WMDeviceChange. An
+    // adapter that had by-id names at the open must come back with one of them: another
+    // adapter behind the same path is not opened (drOtherDevice). An open that fails
+    // reports no fatal error and changes no setting (drOpenFailed); it is tried again at
+    // the next return. OnDeviceReturn tells each return's result.
+    // The wait ends with the reopen, and with anything the host does to the port:
+    // SetActive, SetComPortNo (the settings dialog's box too), SetExtHandle, LoadConfig,
+    // switching the property off, destruction.
+    // Threads: the property is set, and the wait, the reopen and OnDeviceReturn run, on
+    // the component's own thread, which must run an event loop.
+    // The close after the device went may run on the message thread (UseMainThread
+    // false); the wait then starts on the component's thread a moment later.
+    bool ReopenOnReturn() const;
+    void SetReopenOnReturn(bool Value);
+    // True while the port waits for its device.
+    bool WaitingForReturn() const;
+    TOnDeviceReturn OnDeviceReturn;
 
     // Clears the queues, raises DTR, lowers RTS and waits up to 200 ms for DSR; raises RTS
     // when it came, else reports "Device Connect Initialization Error" as a fatal error.
@@ -376,9 +418,24 @@ public:
     void SetExtHandle(THandle aHandle);
 
 protected:
+    void DeviceVanished() override;
+    void ActiveChanging(bool Value) override;
+
     std::uint16_t fComPortNo = 0;
     THandle fExtHandle = 0;
     TnrEnumPorts fEnumPorts = epQuickAll;
+
+private:
+    // What the last open by name found behind its path, for a wait that may follow.
+    void NoteOpenedDevice(const QString& portName);
+    void StartWaitingForReturn();
+    void StopWaitingForReturn();
+    void CheckForReturn();
+
+    std::atomic<bool> fReopenOnReturn{false};
+    std::unique_ptr<TPortReturnWatch> fOpened;
+    std::unique_ptr<TPortReturnWatch> fReturnWatch;
+    bool fReopening = false;
 };
 
 class TnrComm : public TnrCustomSerialComm {

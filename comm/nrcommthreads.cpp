@@ -330,7 +330,7 @@ void TMsgThread::Handle(const TCommQueueItem& item) {
                 Com->ProcessCommEvent(msg);
             }
             // A handler may have closed (or closed and reopened) the port meanwhile.
-            if (!fSession->Terminated()) Com->ShutDown(false);
+            if (!fSession->Terminated() && Com->ShutDown(false)) Com->DeviceVanished();
             break;
         }
         case TCommQueueItem::ciSendFailed:

@@ -7,3 +7,6 @@ brisemer_add_test(test_comm_pty
   SOURCES port/test_comm_pty.cpp port/ptylinestate.cpp port/ptylinestate.h ${_port_support}
   LABELS threads TIMEOUT 180)
 brisemer_add_test(test_comm_send SOURCES port/test_comm_send.cpp ${_port_support} LABELS threads TIMEOUT 120)
+brisemer_add_test(test_comm_return
+  SOURCES port/test_comm_return.cpp port/ptylinestate.cpp port/ptylinestate.h ${_port_support}
+  LABELS threads TIMEOUT 120)
