@@ -9,6 +9,7 @@
 #include "monitorsettings.h"
 #include "pictures.h"
 #include "portsettingsform.h"
+#include "portwatch.h"
 #include "savedialog.h"
 #include "settingsfile.h"
 
@@ -131,6 +132,13 @@ TForm1::TForm1(const QString& settingsFileName, QWidget* parent)
 
     for (TnrComm* com : {nrComm1, nrComm2})
         com->NotifyAdd(TnrNotifyEvent(this, &TForm1::PortNotify));
+    for (TnrComm* com : {nrComm1, nrComm2}) {
+        com->SetReopenOnReturn(true);
+        com->OnDeviceReturn = [this](QObject* Sender, TDeviceReturn Result, std::uint32_t SysError) {
+            RunGuarded([&] { PortReturned(static_cast<TnrComm*>(Sender), Result, SysError); });
+        };
+    }
+    PortWatch = new TPortWatch({nrComm1, nrComm2}, nullptr, this);
 
     Timer1->start();
 }
@@ -142,6 +150,7 @@ TForm1::~TForm1() {
         com->OnAfterReceive = nullptr;
         com->OnClose = nullptr;
         com->OnFatalError = nullptr;
+        com->OnDeviceReturn = nullptr;
         delete com;
     }
 }
@@ -407,6 +416,24 @@ void TForm1::nrComm2FatalError(QObject* Sender, std::uint32_t, std::uint32_t, co
     nrComm2->SetComPortNo(0);
     Com2Rec.RComNumber = 0;
     nrComm2PortClose(Sender);
+}
+
+void TForm1::PortReturned(TnrComm* com, TDeviceReturn Result, std::uint32_t SysError) {
+    const QString text =
+        DeviceReturnText(Result, com == nrComm1 ? QStringLiteral("GPS") : QStringLiteral("AIS"), com->ComName(), SysError);
+    if (text.isEmpty()) {
+        ShowPortState(com); // open again (the open notification shows it too)
+        return;
+    }
+    QPointer<QMessageBox>& box = com == nrComm1 ? fReturnBoxGPS : fReturnBoxAIS;
+    if (box) {
+        box->setText(text); // the box of an earlier return is still up: no second one
+        return;
+    }
+    box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Brisemer"), text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::NonModal);
+    box->show();
 }
 
 // --- Buttons and status ---

@@ -21,6 +21,10 @@
 // The settings file name is given to the constructor (the program passes the one beside
 // its executable). Its folder is also where the save dialogs start.
 //
+// A channel whose device vanished (an adapter pulled out) comes back by itself when the
+// device returns behind the same map path (the components' ReopenOnReturn); one the user
+// closed does not. The port lists follow adapters that come and go (PortWatch).
+//
 // Every handler runs through the one guard (handlerguard.h): an exception it lets through
 // ends in the standard error box.
 //
@@ -33,6 +37,8 @@
 #include "lineassembler.h"
 #include "nrcomm.h"
 
+#include <QMessageBox>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 #include <cstdint>
@@ -45,6 +51,7 @@ class TForm2;
 class TForm3;
 class TGlyphButton;
 class TMemoPane;
+class TPortWatch;
 class TTextSaveDialog;
 class TVrLed;
 
@@ -94,6 +101,8 @@ public:
     QTimer* Timer1;
     TnrComm* nrComm1;
     TnrComm* nrComm2;
+    // Passes device arrivals, removals and map-file changes to both components.
+    TPortWatch* PortWatch;
 
     // --- Data ---
     TComParm Com1Rec{};
@@ -142,6 +151,9 @@ public:
     void btnQuitClick(QObject* Sender);
     void FormCloseQuery(QObject* Sender, bool& CanClose);
     void FormClose(QObject* Sender, TCloseAction& Action);
+    // A channel's device came back (the components reopen by themselves): a message,
+    // without blocking, when the port stayed closed; one box per channel at a time.
+    void PortReturned(TnrComm* com, TDeviceReturn Result, std::uint32_t SysError);
 
 signals:
     // The window has closed: the program ends.
@@ -170,4 +182,6 @@ private:
     TLineAssembler fPendingGPS;
     TLineAssembler fPendingAIS;
     bool fShown = false;
+    QPointer<QMessageBox> fReturnBoxGPS;
+    QPointer<QMessageBox> fReturnBoxAIS;
 };

@@ -4,8 +4,9 @@
 //
 // Every time, the channel's "Off" LED must light (the port closed itself, on the
 // user-interface thread), no error box may appear, and the port must be offered again in
-// the settings dialog and open again once its device is back. The AIS channel runs on
-// throughout and must show every byte sent to it.
+// the settings dialog and open again once its device is back, picked by the user or, for
+// a device behind a link named in the map, by itself when the link is made again. The
+// AIS channel runs on throughout and must show every byte sent to it.
 #include "VrLeds.h"
 #include "glyphbutton.h"
 #include "monitortestkit.h"
@@ -14,6 +15,9 @@
 #include "replayprocess.h"
 #include "soakkit.h"
 
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QToolButton>
 #include <csignal>
@@ -230,4 +234,63 @@ TEST_F(SoakVanish, ReplayToolHangsUpWhileDataFlows) {
     std::printf("[soak] vanishing (replay tool hang-up): %d times; GPS bytes sent %lld, AIS %lld\n",
                 vanishings, replay.Stat(QStringLiteral("COM201"), QStringLiteral("bytes")),
                 replay.Stat(QStringLiteral("COM202"), QStringLiteral("bytes")));
+}
+
+TEST_F(SoakVanish, DeviceBehindItsLinkReturnsAndTheChannelComesBackByItself) {
+    const int returns = SoakSize("BRISEMER_SOAK_VANISHINGS", 5);
+    const QByteArray gpsWire = RecordingOnTheWire(kGpsRecording);
+    ASSERT_FALSE(gpsWire.isEmpty());
+    QTemporaryDir links;
+    const QString link = links.filePath(QStringLiteral("usb-gps-if00-port0"));
+    auto device = std::make_unique<TPtyPair>();
+    ASSERT_TRUE(QFile::link(device->SlavePath(), link));
+    TTestEnvironment::WritePortMap({QStringLiteral("COM201 = ") + link, QStringLiteral("COM202 = ") + ais.SlavePath()});
+    StartWithBothPorts();
+    TForm1& f = *form1;
+    ASSERT_TRUE(f.nrComm1->ReopenOnReturn());
+    TPtyFeeder aisFeed(ais, RecordingOnTheWire(kAisRecording), kFeedRate);
+    const int warmUp = std::min(2, returns - 1);
+    TProcessResources before;
+    qint64 slowest = 0;
+
+    for (int i = 0; i < returns; ++i) {
+        if (i == warmUp) before = CountWithGpsPortClosed(f);
+        {
+            TPtyFeeder feed(*device, gpsWire, kFeedRate, 20'000 + 1'237 * static_cast<std::uint64_t>(i % 40));
+            ASSERT_TRUE(WaitUntil([&] { return feed.Vanished(); }, std::chrono::seconds(30))) << "cycle " << i;
+            QFile::remove(link); // the adapter is pulled: its link goes with it
+            ExpectClosedByVanishing(i);
+            if (HasFatalFailure()) return;
+        }
+        // Plugged back at once, or after a while away.
+        if (i % 2) ProcessEventsFor(std::chrono::milliseconds(600));
+        const qsizetype linesBefore = f.Memo1->LineCount();
+        device = std::make_unique<TPtyPair>();
+        ASSERT_TRUE(QFile::link(device->SlavePath(), link));
+        QElapsedTimer back;
+        back.start();
+        ASSERT_TRUE(WaitUntil([&] { return f.nrComm1->Active() && f.VrLedOnGPS->Active() && !f.VrLedOffGPS->Active(); },
+                              std::chrono::seconds(2)))
+            << "cycle " << i << ": not back within 2 s (open " << f.nrComm1->Active() << ", waiting "
+            << f.nrComm1->WaitingForReturn() << ")";
+        slowest = std::max(slowest, back.elapsed());
+        EXPECT_EQ(f.Memo1->LineCount(), linesBefore) << "cycle " << i << ": something was written in the pane";
+        const QString line = QStringLiteral("$GPTXT,back %1*00").arg(i);
+        device->Write(line.toLatin1() + '\r');
+        ASSERT_TRUE(WaitUntil([&] { return f.Memo1->Line(f.Memo1->LineCount() - 1).endsWith(line); }))
+            << "cycle " << i << ": the channel does not receive after the return";
+        ASSERT_TRUE(boxes.Texts.isEmpty()) << "cycle " << i << ": " << boxes.Texts.join('\n').toStdString();
+    }
+
+    const TProcessResources after = CountWithGpsPortClosed(f);
+    EXPECT_EQ(after.Threads, before.Threads) << ThreadDifference(before, after).toStdString();
+    EXPECT_EQ(after.Descriptors, before.Descriptors)
+        << "left open: " << DescriptorDifference(before, after).toStdString();
+    EXPECT_TRUE(errors.texts.isEmpty()) << errors.texts.join('\n').toStdString();
+    ExpectAisUntouched(aisFeed);
+
+    std::printf("[soak] returns (link made again to a new device): %d times; slowest return %lld ms; threads %d "
+                "before, %d after; descriptors %d before, %d after; AIS bytes compared %lld\n",
+                returns, static_cast<long long>(slowest), before.Threads, after.Threads, before.Descriptors,
+                after.Descriptors, static_cast<long long>(aisFeed.Written()));
 }

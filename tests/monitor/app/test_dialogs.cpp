@@ -5,6 +5,8 @@
 #include "glyphbutton.h"
 #include "monitortestkit.h"
 #include "nrcommbox.h"
+#include "nrdevicemonitor.h"
+#include "portwatch.h"
 #include "savedialog.h"
 
 #include <QComboBox>
@@ -16,6 +18,7 @@
 #include <QTest>
 #include <QToolButton>
 #include <fcntl.h>
+#include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -55,6 +58,38 @@ protected:
             texts.append(box->itemText(i));
         return texts;
     }
+};
+
+// udev's events as "action subsystem sysname devnode" lines through a pipe.
+class TPipeEvents : public TDeviceEventSource {
+public:
+    TPipeEvents() {
+        if (::pipe2(fFds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
+    }
+    ~TPipeEvents() override {
+        ::close(fFds[0]);
+        ::close(fFds[1]);
+    }
+    int Descriptor() const override { return fFds[0]; }
+    bool Receive(TDeviceEvent& event) override {
+        QByteArray line;
+        char c;
+        while (::read(fFds[0], &c, 1) == 1 && c != '\n')
+            line.append(c);
+        const QList<QByteArray> parts = line.split(' ');
+        if (parts.size() != 4) return false;
+        event = {QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]),
+                 QString::fromUtf8(parts[3])};
+        return true;
+    }
+    void Send(const QByteArray& line) const {
+        const QByteArray text = line + '\n';
+        if (::write(fFds[1], text.constData(), static_cast<size_t>(text.size())) != text.size())
+            throw std::runtime_error("pipe write failed");
+    }
+
+private:
+    int fFds[2] = {-1, -1};
 };
 
 } // namespace
@@ -618,4 +653,52 @@ TEST_F(MonitorWindowTest, ASettingsFileThatCannotBeWrittenKeepsTheWindowOpen) {
     QTest::mouseClick(f.btnQuit, Qt::LeftButton);
     ASSERT_TRUE(script.Done());
     EXPECT_EQ(closed.count(), 1);
+}
+
+TEST_F(PortDialogTest, TheListFollowsAnAdapterPluggedInWhileTheDialogIsOpenWithOneReload) {
+    StartWithBothPorts();
+    TModalScript script;
+    auto events = std::make_unique<TPipeEvents>();
+    const TPipeEvents* udev = events.get();
+    form1->PortWatch->SetDeviceEventSource(std::move(events));
+    TTestEnvironment::WritePortMap(
+        {QStringLiteral("COM201 = ") + gps.SlavePath(), QStringLiteral("COM202 = ") + ais.SlavePath()});
+    ASSERT_TRUE(WaitUntil([&] { return form1->PortWatch->Reloads() == 1; })); // the map edited above
+    TPtyPair adapter;
+    QStringList before, during;
+    int reloads = 0;
+    script.Then<TForm3>([&](TForm3* d) {
+        before = Entries(d->nrDeviceBox1);
+        // Plugged in: a line for it in the map file, and its tty and links from udev.
+        const int start = form1->PortWatch->Reloads();
+        TTestEnvironment::WritePortMap({QStringLiteral("COM201 = ") + gps.SlavePath(),
+                                        QStringLiteral("COM202 = ") + ais.SlavePath(),
+                                        QStringLiteral("COM204 = ") + adapter.SlavePath()});
+        udev->Send("add usb 1-2 -");
+        udev->Send("add tty ttyUSB0 /dev/ttyUSB0");
+        udev->Send("change tty ttyUSB0 /dev/ttyUSB0");
+        ASSERT_TRUE(WaitUntil([&] { return d->nrDeviceBox1->findText(QStringLiteral("COM204")) >= 0; }));
+        ProcessEventsFor(std::chrono::milliseconds(2 * TPortWatch::kSettleMs));
+        reloads = form1->PortWatch->Reloads() - start;
+        during = Entries(d->nrDeviceBox1);
+        PickPort(d->nrDeviceBox1, QStringLiteral("COM204"));
+        QTest::mouseClick(d->BtnOK, Qt::LeftButton);
+    });
+    QTest::mouseClick(form1->SpBtnGPS, Qt::LeftButton);
+    ASSERT_TRUE(script.Done());
+    EXPECT_EQ(before, (QStringList{"COM201", "COM202"}));
+    EXPECT_EQ(during, (QStringList{"COM201", "COM202", "COM204"}));
+    EXPECT_EQ(reloads, 1);
+    ASSERT_TRUE(form1->nrComm1->Active());
+    EXPECT_EQ(form1->nrComm1->ComPortNo(), 204);
+    adapter.Write("$GPTXT,plugged in*00\r");
+    EXPECT_TRUE(WaitUntil([&] { return form1->Memo1->LineCount() > 0 &&
+                                       form1->Memo1->Line(form1->Memo1->LineCount() - 1).endsWith(
+                                           QStringLiteral("$GPTXT,plugged in*00")); }));
+
+    // Pulled out: its line goes and udev tells of the removal.
+    TTestEnvironment::WritePortMap(
+        {QStringLiteral("COM201 = ") + gps.SlavePath(), QStringLiteral("COM202 = ") + ais.SlavePath()});
+    udev->Send("remove tty ttyUSB0 /dev/ttyUSB0");
+    EXPECT_TRUE(WaitUntil([&] { return form1->nrComm1->IndexOfData(204) < 0; }));
 }
