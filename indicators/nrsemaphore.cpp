@@ -1,9 +1,7 @@
 #include "nrsemaphore.h"
 
-#include "nrglbitmap.h"
+#include "nrlamp3d.h"
 
-#include <GL/gl.h>
-#include <GL/glu.h>
 #include <QImageWriter>
 #include <QPainter>
 #include <QSaveFile>
@@ -192,79 +190,31 @@ void TnrSemaphore::Render3D(TnrLampImage& Bitmap, TColor Color, TnrStyle3D Style
     Bitmap.Transparent = fTransparent;
     Bitmap.AutoTransparentColor = false;
     Bitmap.TransparentColor = qRgb(255, 255, 255);
+    if (size.isEmpty()) return;
 
-    TnrGLBitmapContext context(size);
-    if (!context.IsValid()) return; // the image stays white
-
-    glClear(GL_DEPTH_BUFFER_BIT);
-    glViewport(0, 0, size.width(), size.height());
-    glEnable(GL_DEPTH_TEST);
-    glEnable(GL_POINT_SMOOTH);
-
-    glMatrixMode(GL_PROJECTION);
-    glLoadIdentity();
-    gluPerspective(30.0, static_cast<double>(size.width()) / size.height(), 1.0, 100.0);
-
-    // The light is placed in eye coordinates: with the model view still the identity.
-    glMatrixMode(GL_MODELVIEW);
-    glLoadIdentity();
-    const GLfloat lightPosition[] = {-7.0f, 7.0f, 0.7f, 0.5f};
-    const GLfloat ambient[] = {0.2f, 0.2f, 0.2f, 1.0f};
-    glLightfv(GL_LIGHT0, GL_POSITION, lightPosition);
-    glLightModelfv(GL_LIGHT_MODEL_AMBIENT, ambient);
-    glEnable(GL_LIGHTING);
-    glEnable(GL_LIGHT0);
-    glColorMaterial(GL_FRONT, GL_AMBIENT_AND_DIFFUSE);
-    glEnable(GL_COLOR_MATERIAL);
-
-    glLoadIdentity();
-    glTranslatef(0.0f, 0.0f, -32.0f);
-
+    TnrLamp3DScene scene;
+    scene.Width = size.width();
+    scene.Height = size.height();
     // The colour's bytes as they are: a system colour reference is not resolved here.
-    glColor3f(GetRValue(Color) / 255.0f, GetGValue(Color) / 255.0f, GetBValue(Color) / 255.0f);
-
-    if (OnDraw3D)
-        OnDraw3D(this);
-    else
-        DrawShape(Style);
-
-    Bitmap.Image = context.Image();
+    scene.Red = GetRValue(Color) / 255.0f;
+    scene.Green = GetGValue(Color) / 255.0f;
+    scene.Blue = GetBValue(Color) / 255.0f;
+    scene.Shape = Style;
+    scene.Frame = fFrame3D;
+    if (OnDraw3D) {
+        scene.Draw = [](void* lamp) {
+            auto* self = static_cast<TnrSemaphore*>(lamp);
+            self->OnDraw3D(self);
+        };
+        scene.DrawContext = this;
+    }
+    // Drawn aside: a handler that throws leaves the white image.
+    QImage rendered(size, QImage::Format_RGB32);
+    if (Lamp3DRender(scene, reinterpret_cast<std::uint32_t*>(rendered.bits()), nullptr)) Bitmap.Image = rendered;
 }
 
-void TnrSemaphore::DrawShape(TnrStyle3D Style) const {
-    if (Style == nrs3DSphere) {
-        GLUquadric* quadric = gluNewQuadric();
-        if (!quadric) return;
-        if (fFrame3D) {
-            gluSphere(quadric, 6.0, 64, 64);
-            gluCylinder(quadric, 8.0, 5.9, 1.0, 64, 64);
-        } else {
-            gluSphere(quadric, 8.0, 64, 64);
-        }
-        gluDeleteQuadric(quadric);
-        return;
-    }
-    if (Style != nrs3DBox) return;
-
-    double s = 5.0;
-    if (fFrame3D) {
-        glBegin(GL_QUADS);
-        glVertex3d(-7.0, 7.0, 23.0);
-        glVertex3d(7.0, 7.0, 23.0);
-        glVertex3d(7.0, -7.0, 23.0);
-        glVertex3d(-7.0, -7.0, 23.0);
-        glEnd();
-        s = 10.0;
-    }
-    // Top, right, bottom and left edges of the square, each joined to the apex.
-    const double corners[5][2] = {{-s, s}, {s, s}, {s, -s}, {-s, -s}, {-s, s}};
-    glBegin(GL_TRIANGLES);
-    for (int edge = 0; edge < 4; ++edge) {
-        glVertex3d(0.0, 0.0, -5.0);
-        glVertex3d(corners[edge][0], corners[edge][1], 25.0);
-        glVertex3d(corners[edge + 1][0], corners[edge + 1][1], 25.0);
-    }
-    glEnd();
+void* TnrSemaphore::GLProcAddress(const char* Name) {
+    return Lamp3DProcAddress(Name);
 }
 
 void TnrSemaphore::SaveToFile(const QString& aFileName) {

@@ -13,6 +13,9 @@
 //
 // A new semaphore is 16 x 16, checked, and shows a blue sphere on see-through white.
 //
+// The first 3D image loads the renderer (nrlamp3d.h); a program that shows no 3D lamp never
+// loads OpenGL.
+//
 // Threads: widgets and timers of the user-interface thread; everything here, including
 // the OpenGL rendering and OnDraw3D, runs on that thread.
 #pragma once
@@ -82,8 +85,13 @@ public:
     void SetStretchImage(bool Value);
 
     // Replaces the built-in shape: called with the OpenGL context current, the scene
-    // set up and the state's colour current. Takes effect at the next rebuild.
+    // set up and the state's colour current. Takes effect at the next rebuild. The handler
+    // draws through GLProcAddress: the renderer may be a module of its own (nrlamp3d.h),
+    // which the program's own gl* calls don't reach.
     TNotifyEvent OnDraw3D;
+    // The renderer's OpenGL function of that name (glBegin, glVertex3d ...); null when
+    // unknown or when the renderer can't be loaded.
+    static void* GLProcAddress(const char* Name);
 
     // Rebuilds the images, then writes the current state's image as a BMP file;
     // ENrException naming the file and the reason when it cannot be written.
@@ -110,7 +118,6 @@ private:
     void BuildImages();
     void PulseElapsed(QObject* Sender);
     void Render3D(TnrLampImage& Bitmap, TColor Color, TnrStyle3D Style);
-    void DrawShape(TnrStyle3D Style) const;
     void ImagesRemoved(QObject* AComponent);
 
     int fImageChecked = 0;

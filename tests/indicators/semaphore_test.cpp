@@ -1,6 +1,7 @@
 // The semaphore lamp: the rendered 3D scene, image lists, pulse timing, the shared
 // blinker and BMP output.
 #include "indicator_test_util.h"
+#include "nrlamp3d.h"
 #include "nrsemaphore.h"
 #include "testenv.h"
 
@@ -29,6 +30,18 @@ bool Dominant(QRgb pixel, int channel) {
 constexpr int kRed = 0;
 constexpr int kBlue = 2;
 
+// An OpenGL function of the lamp's renderer, for OnDraw3D handlers.
+template <class TFunction> TFunction* GL(const char* name) {
+    auto* function = reinterpret_cast<TFunction*>(TnrSemaphore::GLProcAddress(name));
+    if (!function) ADD_FAILURE() << "no OpenGL function " << name;
+    return function;
+}
+
+bool OSMesaMapped() {
+    QFile maps(QStringLiteral("/proc/self/maps"));
+    return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libOSMesa");
+}
+
 // An image list of two 8 x 8 pictures: magenta background (the bottom-left pixel) with
 // a 4 x 4 square in the middle, green in the first and blue in the second.
 TImageList* MakeImageList(QObject* owner) {
@@ -53,6 +66,20 @@ protected:
 
 // ---------------------------------------------------------------------------------------
 // The rendered scene
+
+TEST_F(SemaphoreTest, TheRendererIsLoadedByTheFirst3DImageOnly) {
+#if BRISEMER_LAMP3D_MODULE
+    // A program that shows no 3D lamp keeps OpenGL's renderer (and the LLVM it brings) out.
+    EXPECT_FALSE(Lamp3DLoaded());
+    EXPECT_FALSE(OSMesaMapped());
+    TnrSemaphore lamp;
+    EXPECT_TRUE(Lamp3DLoaded());
+    EXPECT_TRUE(OSMesaMapped());
+    EXPECT_TRUE(Dominant(lamp.CheckedImage().Image.pixel(8, 8), kBlue));
+#else
+    GTEST_SKIP() << "this build links the renderer in";
+#endif
+}
 
 TEST_F(SemaphoreTest, NewSemaphoreShowsLitBlueSphereOnSeeThroughWhite) {
     TnrSemaphore lamp;
@@ -170,8 +197,8 @@ TEST_F(SemaphoreTest, OnDrawReplacesTheShapeWithTheStateColourCurrent) {
     lamp.SetColor3DUnCheck(clBtnFace);
     lamp.OnDraw3D = [&](QObject* sender) {
         EXPECT_EQ(sender, &lamp);
-        GLfloat current[4];
-        glGetFloatv(GL_CURRENT_COLOR, current);
+        GLfloat current[4] = {-1, -1, -1, -1};
+        GL<void(GLenum, GLfloat*)>("glGetFloatv")(GL_CURRENT_COLOR, current);
         colours.push_back({current[0], current[1], current[2]});
     };
     lamp.RebuildImages();
@@ -190,13 +217,14 @@ TEST_F(SemaphoreTest, OnDrawReplacesTheShapeWithTheStateColourCurrent) {
 
     // A handler that draws, and one that throws: the lamp survives and shows its state.
     lamp.OnDraw3D = [](QObject*) {
-        glDisable(GL_LIGHTING);
-        glBegin(GL_QUADS);
-        glVertex3d(-1, -1, 0);
-        glVertex3d(1, -1, 0);
-        glVertex3d(1, 1, 0);
-        glVertex3d(-1, 1, 0);
-        glEnd();
+        auto vertex = GL<void(GLdouble, GLdouble, GLdouble)>("glVertex3d");
+        GL<void(GLenum)>("glDisable")(GL_LIGHTING);
+        GL<void(GLenum)>("glBegin")(GL_QUADS);
+        vertex(-1, -1, 0);
+        vertex(1, -1, 0);
+        vertex(1, 1, 0);
+        vertex(-1, 1, 0);
+        GL<void()>("glEnd")();
     };
     lamp.RebuildImages();
     EXPECT_EQ(Rgb(lamp.CheckedImage().Image.pixel(8, 8)), Rgb(qRgb(255, 0, 51)));
