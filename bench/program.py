@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Whole-program benchmark of Brisemer: the real program, both channels on pseudo-terminals.
 
-  bench/program.py [--reps 3] [--only flood,live,latency,startup,analysis] [--live-seconds 60] ...
+  bench/program.py [--reps 3] [--only flood,live,replay,latency,startup,analysis] [--live-seconds 60] ...
 
 Every measure runs the program as a user would: a copy of the executable in a scratch folder
 with its settings file beside it (GPS on COM201, AIS on COM202), a private $HOME whose
@@ -14,6 +14,10 @@ serial-port map names the two pseudo-terminals, offscreen (or under a private Xv
             pane text.
   live      GPS at 4800 baud and AIS at 38400 baud, paced, for 60 s: CPU % of one core,
             resident memory at the start and its growth per minute and per byte of text.
+  replay    GPS (garmin-geko201.log, 4800 baud) and AIS (sample.aivdm, 38400 baud) fed by
+            brisemer-replay at the real pace, in its slices of about 5 ms of line time (some
+            400 writes a second, as a UART with a small FIFO delivers), for 20 s: CPU % of one
+            core, of which on the user-interface thread, and context switches per second.
   latency   the benchmark build (brisemer-probe) timestamps every delivery and every paint
             of both panes: from the write of a carriage return to the paint that shows its
             line, median and 99th percentile, live and during a timed flood; the status
@@ -177,6 +181,30 @@ def cpu_seconds(pids) -> float:
         if f:
             total += int(f[11]) + int(f[12])
     return total / CLK
+
+
+def thread_figures(pid) -> dict:
+    """CPU seconds of the main thread and of all threads, and context switches of all
+    threads (voluntary and involuntary), from /proc."""
+    main, total, switches = 0.0, 0.0, 0
+    try:
+        tids = os.listdir(f'/proc/{pid}/task')
+    except OSError:
+        return {'main_cpu_s': 0.0, 'cpu_s': 0.0, 'switches': 0}
+    for tid in tids:
+        try:
+            f = open(f'/proc/{pid}/task/{tid}/stat').read().rsplit(')', 1)[1].split()
+            status = open(f'/proc/{pid}/task/{tid}/status').read().split('\n')
+        except OSError:
+            continue  # the thread ended meanwhile
+        cpu = (int(f[11]) + int(f[12])) / CLK
+        total += cpu
+        if tid == str(pid):
+            main += cpu
+        for line in status:
+            if 'ctxt_switches:' in line:
+                switches += int(line.split()[1])
+    return {'main_cpu_s': main, 'cpu_s': total, 'switches': switches}
 
 
 def mem_kib(pids, key) -> int:
@@ -523,6 +551,60 @@ class Bench:
                     'rss_growth_per_text_byte': growth / text_rate if kind != 'cat' else None}
         return self.run(kind, body)
 
+    # ---- replay
+    def replay(self, kind):
+        """The replay tool makes the two pseudo-terminals and paces the recordings itself."""
+        scratch = self.scratch('replay-' + kind)
+        ready = os.path.join(scratch, 'ready')
+        data = self.args.data
+        tool = subprocess.Popen([self.args.replay, '--port', 'COM201:4800:' + os.path.join(data, 'garmin-geko201.log'),
+                                 '--port', 'COM202:38400:' + os.path.join(data, 'sample.aivdm'),
+                                 '--loop', 'forever', '--hold', '--no-map-file', '--ready-file', ready,
+                                 '--with-parent'], stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                stderr=open(os.path.join(scratch, 'replay.log'), 'wb'))
+        prog = None
+        try:
+            end = time.monotonic() + 20
+            while not os.path.exists(ready):
+                if tool.poll() is not None or time.monotonic() > end:
+                    raise RuntimeError(f'the replay tool made no ports (see {scratch})')
+                time.sleep(0.01)
+            ports = dict(line.strip().split('=', 1) for line in open(ready) if '=' in line)
+
+            class Port:
+                def __init__(self, name, path):
+                    self.name, self.path = name, path
+            chans = {'gps': Port('gps', ports['COM201']), 'ais': Port('ais', ports['COM202'])}
+            prog = Program(kind, self.args.exe if kind != 'cat' else None, chans, scratch,
+                           self.display.name if self.display else None)
+            prog.start()
+            prog.wait_opened()
+            tool.send_signal(signal.SIGUSR1)
+            time.sleep(2.0)
+            before = [thread_figures(p) for p in prog.pids]
+            t0 = time.monotonic()
+            time.sleep(self.args.replay_seconds)
+            elapsed = time.monotonic() - t0
+            after = [thread_figures(p) for p in prog.pids]
+            if not prog.alive() or tool.poll() is not None:
+                raise RuntimeError(f'{kind} or the replay tool ended during the run (see {scratch})')
+
+            def total(key):
+                return sum(a[key] - b[key] for a, b in zip(after, before))
+            return {'cpu_pct': total('cpu_s') / elapsed * 100,
+                    'ui_cpu_pct': total('main_cpu_s') / elapsed * 100 if kind != 'cat' else None,
+                    'switches_per_s': total('switches') / elapsed}
+        finally:
+            if prog:
+                prog.stop()
+            if tool.poll() is None:
+                tool.terminate()
+            try:
+                tool.wait(10)
+            except subprocess.TimeoutExpired:
+                tool.kill()
+                tool.wait()
+
     # ---- latency
     def latency(self, kind, mode, analysis=True):
         def body(prog, chans):
@@ -708,6 +790,15 @@ def report(results, args):
         v = med(lv, 'rss_growth_per_text_byte')
         row('live: resident growth, bytes per byte of text', v, None, '<= 3', v is not None and v <= 3,
             spread(lv, 'rss_growth_per_text_byte'))
+    rp, rc = results.get('replay_brisemer', []), results.get('replay_cat', [])
+    if rp:
+        v = med(rp, 'cpu_pct')
+        row('replay at real pace: CPU % of one core', v, med(rc, 'cpu_pct'), '<= 2', v is not None and v <= 2,
+            spread(rp, 'cpu_pct'))
+        row('replay at real pace: of which user-interface thread, %', med(rp, 'ui_cpu_pct'), None,
+            runs=spread(rp, 'ui_cpu_pct'))
+        row('replay at real pace: context switches per second', med(rp, 'switches_per_s'),
+            med(rc, 'switches_per_s'), runs=spread(rp, 'switches_per_s'))
     for mode, goal in (('live', 16), ('flood', 50)):
         lp, lcat = results.get(f'latency_{mode}_probe', []), results.get(f'latency_{mode}_cat', [])
         if not lp:
@@ -772,7 +863,7 @@ def build(args):
         return
     subprocess.run([os.path.join(ROOT, 'scripts', 'setup')], check=True, stdout=sys.stderr)
     subprocess.run(['cmake', '-S', ROOT, '-B', args.build_dir, '-G', 'Ninja'], check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(['cmake', '--build', args.build_dir, '--target', 'brisemer', 'brisemer-probe'], check=True,
+    subprocess.run(['cmake', '--build', args.build_dir, '--target', 'brisemer', 'brisemer-probe', 'brisemer-replay'], check=True,
                    stdout=sys.stderr)
 
 
@@ -781,10 +872,11 @@ def main():
     ap.add_argument('--build-dir', default=os.environ.get('BUILD_DIR', os.path.join(ROOT, 'build')))
     ap.add_argument('--no-build', action='store_true', help='use the executables as they are')
     ap.add_argument('--reps', type=int, default=3)
-    ap.add_argument('--only', default='flood,live,latency,startup',
+    ap.add_argument('--only', default='flood,live,replay,latency,startup',
                     help='measures, comma-separated; "analysis" compares the link analysis on and off')
     ap.add_argument('--mbytes', type=float, default=20, help='flood size per channel (MB)')
     ap.add_argument('--live-seconds', type=float, default=60)
+    ap.add_argument('--replay-seconds', type=float, default=20, help='length of the replay run')
     ap.add_argument('--latency-seconds', type=float, default=20, help='live latency run length')
     ap.add_argument('--flood-seconds', type=float, default=7, help='timed flood of the latency run')
     ap.add_argument('--samples', type=int, default=100000, help='lines sampled per channel for latency')
@@ -797,7 +889,8 @@ def main():
     build(args)
     args.exe = os.path.join(args.build_dir, 'monitor', 'brisemer')
     args.probe = os.path.join(args.build_dir, 'bench', 'brisemer-probe')
-    for exe in (args.exe, args.probe):
+    args.replay = os.path.join(args.build_dir, 'tools', 'brisemer-replay')
+    for exe in (args.exe, args.probe, args.replay):
         if not os.access(exe, os.X_OK):
             sys.exit(f'{exe} is missing: build it first')
     only = set(args.only.split(','))
@@ -827,6 +920,8 @@ def main():
             for name, measure in measures.items():
                 plan += [(f'analysis_{name}_{"on" if on else "off"}', lambda m=measure, a=on: m(a))
                          for on in (True, False)]
+        if 'replay' in only:
+            plan += [('replay_cat', lambda: bench.replay('cat')), ('replay_brisemer', lambda: bench.replay('brisemer'))]
     load = os.getloadavg()
     log(f'load average at the start: {load[0]:.2f} {load[1]:.2f} {load[2]:.2f}; scratch {bench.root}')
     try:
