@@ -4,48 +4,14 @@
 #include "machine.h"
 #include "nrcommbox.h"
 #include "nrdevicemonitor.h"
+#include "pipeeventsource.h"
 #include "testenv.h"
 
 #include <QTextStream>
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 namespace {
-
-// Events written as "action subsystem sysname devnode" lines into a pipe.
-class TPipeEventSource : public TDeviceEventSource {
-public:
-    TPipeEventSource() {
-        if (::pipe2(fFds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-    }
-    ~TPipeEventSource() override {
-        ::close(fFds[0]);
-        ::close(fFds[1]);
-    }
-    int Descriptor() const override { return fFds[0]; }
-    bool Receive(TDeviceEvent& event) override {
-        QByteArray line;
-        char c;
-        while (::read(fFds[0], &c, 1) == 1 && c != '\n')
-            line.append(c);
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() != 4) return false;
-        event = {QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]),
-                 QString::fromUtf8(parts[3])};
-        return true;
-    }
-    // The writing end; stays valid while the source lives.
-    int WriteEnd() const { return fFds[1]; }
-
-private:
-    int fFds[2] = {-1, -1};
-};
-
-void Send(int fd, const char* line) {
-    const std::string text = std::string(line) + "\n";
-    ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-}
 
 struct TSeen {
     std::uint32_t msg;
@@ -59,7 +25,7 @@ struct TSeen {
 TEST(DeviceMonitor, TtyArrivalsAndRemovalsBecomePortMessages) {
     TnrDeviceMonitor monitor;
     auto source = std::make_unique<TPipeEventSource>();
-    const int writeEnd = source->WriteEnd();
+    const TPipeEventSource* events = source.get();
     monitor.SetSource(std::move(source));
     QList<TSeen> seen;
     monitor.OnDeviceChange = [&](QObject* sender, TMessage& msg) {
@@ -71,10 +37,10 @@ TEST(DeviceMonitor, TtyArrivalsAndRemovalsBecomePortMessages) {
     monitor.SetActive(true);
     ASSERT_TRUE(monitor.Active());
 
-    Send(writeEnd, "add tty ttyUSB0 /dev/ttyUSB0");
-    Send(writeEnd, "change tty ttyUSB0 /dev/ttyUSB0");  // not an arrival or removal
-    Send(writeEnd, "add usb 1-2 /dev/bus/usb/001/004"); // not a tty
-    Send(writeEnd, "remove tty ttyUSB0 /dev/ttyUSB0");
+    events->Send("add tty ttyUSB0 /dev/ttyUSB0");
+    events->Send("change tty ttyUSB0 /dev/ttyUSB0");  // not an arrival or removal
+    events->Send("add usb 1-2 /dev/bus/usb/001/004"); // not a tty
+    events->Send("remove tty ttyUSB0 /dev/ttyUSB0");
     ASSERT_TRUE(WaitUntil([&] { return seen.size() == 2; }));
     ProcessEventsFor(std::chrono::milliseconds(50));
     ASSERT_EQ(seen.size(), 2);
@@ -85,7 +51,7 @@ TEST(DeviceMonitor, TtyArrivalsAndRemovalsBecomePortMessages) {
     EXPECT_EQ(seen[1].change, DBT_DEVICEREMOVECOMPLETE);
 
     monitor.SetActive(false);
-    Send(writeEnd, "add tty ttyUSB1 /dev/ttyUSB1");
+    events->Send("add tty ttyUSB1 /dev/ttyUSB1");
     ProcessEventsFor(std::chrono::milliseconds(50));
     EXPECT_EQ(seen.size(), 2);
     monitor.SetActive(true); // what waited meanwhile is delivered now
@@ -102,14 +68,14 @@ TEST(DeviceMonitor, AHostHookReloadsTheComponentAndItsBox) {
 
     TnrDeviceMonitor monitor;
     auto source = std::make_unique<TPipeEventSource>();
-    const int writeEnd = source->WriteEnd();
+    const TPipeEventSource* events = source.get();
     monitor.SetSource(std::move(source));
     int reloaded = 0;
     monitor.OnDeviceChange = [&](QObject*, TMessage& msg) { reloaded += io.WMDeviceChange(msg) ? 1 : 0; };
     monitor.SetActive(true);
 
     machine.WriteMap({QStringLiteral("COM1 = /dev/pts/11"), QStringLiteral("COM33 = /dev/ttyUSB0")});
-    Send(writeEnd, "add tty ttyUSB0 /dev/ttyUSB0");
+    events->Send("add tty ttyUSB0 /dev/ttyUSB0");
     ASSERT_TRUE(WaitUntil([&] { return reloaded == 1; }));
     EXPECT_EQ(box.count(), 2);
     EXPECT_EQ(box.itemText(1), QStringLiteral("COM33"));

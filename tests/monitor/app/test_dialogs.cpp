@@ -6,6 +6,7 @@
 #include "monitortestkit.h"
 #include "nrcommbox.h"
 #include "nrdevicemonitor.h"
+#include "pipeeventsource.h"
 #include "portwatch.h"
 #include "savedialog.h"
 
@@ -18,7 +19,6 @@
 #include <QTest>
 #include <QToolButton>
 #include <fcntl.h>
-#include <stdexcept>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -58,38 +58,6 @@ protected:
             texts.append(box->itemText(i));
         return texts;
     }
-};
-
-// udev's events as "action subsystem sysname devnode" lines through a pipe.
-class TPipeEvents : public TDeviceEventSource {
-public:
-    TPipeEvents() {
-        if (::pipe2(fFds, O_CLOEXEC | O_NONBLOCK) != 0) throw std::runtime_error("pipe2 failed");
-    }
-    ~TPipeEvents() override {
-        ::close(fFds[0]);
-        ::close(fFds[1]);
-    }
-    int Descriptor() const override { return fFds[0]; }
-    bool Receive(TDeviceEvent& event) override {
-        QByteArray line;
-        char c;
-        while (::read(fFds[0], &c, 1) == 1 && c != '\n')
-            line.append(c);
-        const QList<QByteArray> parts = line.split(' ');
-        if (parts.size() != 4) return false;
-        event = {QString::fromUtf8(parts[0]), QString::fromUtf8(parts[1]), QString::fromUtf8(parts[2]),
-                 QString::fromUtf8(parts[3])};
-        return true;
-    }
-    void Send(const QByteArray& line) const {
-        const QByteArray text = line + '\n';
-        if (::write(fFds[1], text.constData(), static_cast<size_t>(text.size())) != text.size())
-            throw std::runtime_error("pipe write failed");
-    }
-
-private:
-    int fFds[2] = {-1, -1};
 };
 
 } // namespace
@@ -658,8 +626,8 @@ TEST_F(MonitorWindowTest, ASettingsFileThatCannotBeWrittenKeepsTheWindowOpen) {
 TEST_F(PortDialogTest, TheListFollowsAnAdapterPluggedInWhileTheDialogIsOpenWithOneReload) {
     StartWithBothPorts();
     TModalScript script;
-    auto events = std::make_unique<TPipeEvents>();
-    const TPipeEvents* udev = events.get();
+    auto events = std::make_unique<TPipeEventSource>();
+    const TPipeEventSource* udev = events.get();
     form1->PortWatch->SetDeviceEventSource(std::move(events));
     TTestEnvironment::WritePortMap(
         {QStringLiteral("COM201 = ") + gps.SlavePath(), QStringLiteral("COM202 = ") + ais.SlavePath()});
