@@ -26,6 +26,7 @@ import tempfile
 import sys
 import threading
 import time
+import tty
 import unittest
 
 ASAN_SUPPRESSIONS = os.path.join(os.path.dirname(os.path.abspath(__file__)), "asan.supp")
@@ -227,6 +228,14 @@ class Scratch:
     def path(self, *parts):
         return os.path.join(self.root, *parts)
 
+    def map_port(self, name, device):
+        """Appends "name = device" to the user's serial-port map, as a person edits it."""
+        folder = os.path.join(self.config, "serialcomm")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "ports"), "a", encoding="utf-8") as f:
+            f.write(f"{name} = {device}\n")
+        self.served_ports[name] = device
+
     def log(self, name):
         return open(self.path(name), "wb")
 
@@ -410,6 +419,27 @@ class Desktop:
                        timeout=30)
 
 
+class PseudoTerminal:
+    """A pseudo-terminal the test writes to as a receiver does; the program reads `device`.
+    Raw from the start, so bytes written before the program sets the line up pass as they
+    are. close() is the adapter pulled: readers of the device see a hang-up."""
+
+    def __init__(self):
+        self.master, slave = os.openpty()
+        tty.setraw(slave)
+        self.device = os.ttyname(slave)
+        os.close(slave)
+
+    def write(self, data):
+        while data:
+            data = data[os.write(self.master, data):]
+
+    def close(self):
+        if self.master >= 0:
+            os.close(self.master)
+            self.master = -1
+
+
 class Replay:
     """brisemer-replay serving recordings on pseudo-terminals, held until release()."""
 
@@ -508,6 +538,17 @@ class Brisemer:
     def file(self, name):
         return os.path.join(self.scratch.bin, name)
 
+    def holds(self, device):
+        """Whether the program has the device open."""
+        folder = f"/proc/{self.proc.pid}/fd"
+        for fd in os.listdir(folder):
+            try:
+                if os.readlink(os.path.join(folder, fd)) == device:
+                    return True
+            except FileNotFoundError:
+                pass  # closed meanwhile
+        return False
+
     def click(self, control):
         self.desktop.click(self.window, MAIN_LAYOUT[control])
 
@@ -569,9 +610,10 @@ class Brisemer:
 
     # --- Save dialog ---
 
-    def save_pane(self, channel, typed_name, question=None):
+    def save_pane(self, channel, typed_name, question=None, before_return=None):
         """Clicks the channel's save button and types the name into the save dialog; returns
-        what the program wrote, or None when nothing was to be written.
+        what the program wrote, or None when nothing was to be written. The pane is written
+        as it is when the name is confirmed: before_return() runs just before.
 
         question: None when no overwrite question may come; "yes" or "no" to answer the
         one that must come. After "no" the dialog stays open and is cancelled."""
@@ -585,6 +627,8 @@ class Brisemer:
         # The file name field has the focus; the name offered from last time is replaced.
         self.desktop.key("ctrl+a")
         self.desktop.type(typed_name)
+        if before_return:
+            before_return()
         self.desktop.key("Return")
         if question is None:
             # A question would keep a second window of the same title open: the dialog

@@ -13,6 +13,7 @@ import argparse
 import fcntl
 import os
 import sys
+import time
 import unittest
 
 # No compiled files in the source tree.
@@ -222,6 +223,58 @@ class PersonAtTheDesk(BrisemerCase):
         program.hold_lamps("GPS", on=False, off=True)
         program.hold_lamps("AIS", on=False, off=True)
         program.quit(save_settings=False)
+
+    def test_channel_comes_back_when_its_device_returns(self):
+        """Both ports reached through links named in the map: the GPS adapter pulled shows
+        "Off" past the next refresh; plugged in again (the link made anew to another
+        pseudo-terminal), lines sent after its return are in the pane within 2 s, after the
+        ones from before, while the AIS channel lost nothing."""
+        ais_file = self.recording("sample.aivdm")
+        replay = self.replay("--port", f"COM202:38400:{ais_file}", "--loop", "forever", "--no-map-file")
+        gps_link, ais_link = self.scratch.path("gps-adapter"), self.scratch.path("ais-adapter")
+        os.symlink(replay.devices()["COM202"], ais_link)
+        gps = e2ekit.PseudoTerminal()
+        self.addCleanup(gps.close)
+        os.symlink(gps.device, gps_link)
+        self.scratch.map_port("COM201", gps_link)
+        self.scratch.map_port("COM202", ais_link)
+        self.write_settings((201, 4800, 8, 1, 0), (202, 38400, 8, 1, 0))
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+        program.wait_lamps("AIS", on=True, off=False)
+        replay.release()
+
+        sentences = [line + b"\r\n" for line in wire_bytes(self.recording("garmin-geko201.log")).split(b"\r\n")]
+        before, after = b"".join(sentences[:10]), b"".join(sentences[10:20])
+        gps.write(before)
+        e2ekit.wait_for(lambda: self._saved_lines("GPS") == pane_lines(before), 60, "the GPS lines before the pull")
+
+        os.unlink(gps_link)
+        gps.close()
+        program.hold_lamps("GPS", on=False, off=True)
+        ais_at_return = len(self._saved_lines("AIS"))
+
+        back = e2ekit.PseudoTerminal()
+        self.addCleanup(back.close)
+
+        def plug_in_and_send():
+            os.symlink(back.device, gps_link)
+            returned = time.monotonic()
+            e2ekit.wait_for(lambda: program.holds(back.device), 2, "the GPS port to reopen")
+            back.write(after)
+            # The pane is saved as it is 2 s after the return.
+            time.sleep(max(0.0, returned + 2 - time.monotonic()))
+
+        # The save dialog is up while the adapter comes back: the name is confirmed 2 s after.
+        self.assertEqual(program.save_pane("GPS", "gps", before_return=plug_in_and_send),
+                         saved_text(pane_lines(before + after)))
+        program.wait_lamps("GPS", on=True, off=False)
+
+        ais_lines = self._saved_lines("AIS")
+        self.assertGreater(len(ais_lines), ais_at_return, "the AIS channel stopped receiving")
+        sent = pane_lines(wire_bytes(ais_file, loops=len(ais_lines) // len(pane_lines(wire_bytes(ais_file))) + 1))
+        self.assertEqual(ais_lines, sent[:len(ais_lines)])
 
     def _saved_lines(self, channel):
         """The pane's lines, through a save of the pane (the pane was cleared at start-up)."""
