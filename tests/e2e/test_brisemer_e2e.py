@@ -276,6 +276,35 @@ class PersonAtTheDesk(BrisemerCase):
         sent = pane_lines(wire_bytes(ais_file, loops=len(ais_lines) // len(pane_lines(wire_bytes(ais_file))) + 1))
         self.assertEqual(ais_lines, sent[:len(ais_lines)])
 
+    def test_port_appended_to_map_file_is_offered_and_receives(self):
+        """A port named in the map file while the program runs is in the settings dialog's
+        list; picked for the open GPS channel, it is opened and its lines reach the pane."""
+        first, added = e2ekit.PseudoTerminal(), e2ekit.PseudoTerminal()
+        self.addCleanup(first.close)
+        self.addCleanup(added.close)
+        self.scratch.map_port("COM201", first.device)
+        self.write_settings((201, 4800, 8, 1, 0), DEFAULT_AIS)
+        program = self.program
+        program.start()
+        program.wait_lamps("GPS", on=True, off=False)
+
+        # The dialog has shown the list of ports once before the map file is edited.
+        program.close_settings(program.open_settings("GPS"), ok=False)
+        self.scratch.map_port("COM205", added.device)
+
+        def moved():
+            # The list follows the edit once it has settled: tried until it offers COM205
+            # (typed where it is missing, the name leaves COM201 picked).
+            dialog = program.open_settings("GPS")
+            program.pick(dialog, "nrDeviceBox1", "COM205")
+            program.close_settings(dialog)
+            return program.holds(added.device) and not program.holds(first.device)
+
+        e2ekit.wait_for(moved, 10, "the GPS channel to move to COM205", interval=0.2)
+        sent = wire_bytes(self.recording("garmin-geko201.log"))
+        added.write(sent)
+        program.save_until_complete("GPS", "gps", saved_text(pane_lines(sent)))
+
     def _saved_lines(self, channel):
         """The pane's lines, through a save of the pane (the pane was cleared at start-up)."""
         exists = os.path.exists(self.program.file("peek.txt"))
