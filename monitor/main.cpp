@@ -38,7 +38,9 @@ int main(int argc, char** argv) {
     QTranslator toolkitFrench;
     InstallToolkitFrench(toolkitFrench);
 
-    TForm1 form1(SettingsFileNameFor(QCoreApplication::applicationFilePath()));
+    const QString exe = QCoreApplication::applicationFilePath();
+    TForm1 form1(SettingsFileLocationFor(exe));
+    form1.SetSaveFolder(SaveFolderFor(exe));
     TForm2 form2;
     TForm3 form3(&form1);
     form1.SetHelpForm(&form2);

@@ -14,6 +14,7 @@
 #include "settingsfile.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QKeySequence>
 #include <QLabel>
@@ -506,8 +507,8 @@ void TForm1::SavePane(TTextSaveDialog*& dialog, const QString& name, TMemoPane* 
         dialog = new TTextSaveDialog(this);
         dialog->setObjectName(name);
     }
-    // The settings file lies beside the executable: its folder is the executable's.
-    const QString target = dialog->Execute(QFileInfo(fSettingsFileName).absolutePath());
+    const QString target =
+        dialog->Execute(fSaveFolder.isEmpty() ? QFileInfo(fSettingsFileName).absolutePath() : fSaveFolder);
     if (target.isEmpty()) return;
     QString reason;
     if (!pane->SaveToFile(target, &reason))
@@ -553,6 +554,9 @@ bool TForm1::AskSaveConfiguration() {
 void TForm1::WriteSettingsFile() {
     TIniFile ini(fSettingsFileName);
     WritePortSettings(ini, kSectionGPS, nrComm1);
+    // The user's configuration folder of an installed program may not exist yet; where it
+    // cannot be made, the write below fails with the file's name.
+    QDir().mkpath(QFileInfo(fSettingsFileName).absolutePath());
     WritePortSettings(ini, kSectionAIS, nrComm2);
     ini.UpdateFile();
 }

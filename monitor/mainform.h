@@ -68,6 +68,8 @@ public:
     void SetSettingsForm(TForm3* form) { fSettingsForm = form; }
 
     QString SettingsFileName() const { return fSettingsFileName; }
+    // The folder the save dialogs start in; the settings file's folder unless set.
+    void SetSaveFolder(const QString& folder) { fSaveFolder = folder; }
 
     // --- Controls, in the order the window creates them ---
     QLabel* Label1;
@@ -177,6 +179,7 @@ private:
     bool AskSaveConfiguration();
 
     QString fSettingsFileName;
+    QString fSaveFolder;
     TForm2* fHelpForm = nullptr;
     TForm3* fSettingsForm = nullptr;
     TLineAssembler fPendingGPS;

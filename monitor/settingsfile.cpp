@@ -3,9 +3,11 @@
 #include "nrcodepage.h"
 #include "nrcomponent.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <unistd.h>
 
 namespace {
 
@@ -72,6 +74,33 @@ QString SettingsFileNameFor(const QString& executablePath) {
     // Only a dot in the file name part starts an extension, never one in a folder name.
     if (dot > slash) return executablePath.left(dot) + QStringLiteral(".INI");
     return executablePath + QStringLiteral(".INI");
+}
+
+namespace {
+
+// access() answers for the user the program runs as, root included.
+bool CanWriteFolder(const QString& folder) {
+    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
+}
+
+QString UserConfigFolder() {
+    const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg)) return xdg;
+    return QDir::homePath() + QStringLiteral("/.config");
+}
+
+} // namespace
+
+QString SettingsFileLocationFor(const QString& executablePath) {
+    const QString beside = SettingsFileNameFor(executablePath);
+    const QFileInfo besideInfo(beside);
+    if (besideInfo.exists() || besideInfo.isSymLink() || CanWriteFolder(besideInfo.absolutePath())) return beside;
+    return UserConfigFolder() + QStringLiteral("/brisemer/brisemer.INI");
+}
+
+QString SaveFolderFor(const QString& executablePath) {
+    const QString folder = QFileInfo(executablePath).absolutePath();
+    return CanWriteFolder(folder) ? folder : QDir::homePath();
 }
 
 std::optional<std::int32_t> TryStrToInt(const QString& text) {

@@ -1,6 +1,8 @@
 // The settings file: an INI profile read and written in place.
 //
 //   SettingsFileNameFor(exe)   the executable's path with its extension replaced by ".INI"
+//   SettingsFileLocationFor    where the program keeps its settings file
+//   SaveFolderFor              the folder the save dialogs start in
 //   TryStrToInt / StrToIntDef  32-bit integers in decimal or hexadecimal ($, x, 0x)
 //   TIniFile                   sections and keys of one profile file
 //
@@ -27,6 +29,18 @@
 #include <optional>
 
 QString SettingsFileNameFor(const QString& executablePath);
+
+// The settings file of the program at executablePath: beside the executable
+// (SettingsFileNameFor) when something of that name is there already or the executable's
+// folder can be written (a build tree, a copy on a USB stick). An installed program, in a
+// folder the user cannot write, keeps it in $XDG_CONFIG_HOME/brisemer/brisemer.INI
+// (~/.config/brisemer/ when the variable is unset or not an absolute path); that folder is
+// made when the file is written.
+QString SettingsFileLocationFor(const QString& executablePath);
+
+// The executable's folder, or the user's home folder when the executable's folder cannot
+// be written.
+QString SaveFolderFor(const QString& executablePath);
 
 // Leading blanks, an optional sign, then "$", "x", "X", "0x" or "0X" and hexadecimal
 // digits (up to 32 bits, two's complement), or decimal digits that fit a 32-bit signed

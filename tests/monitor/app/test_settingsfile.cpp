@@ -1,4 +1,4 @@
-// The INI profile: names beside the executable, integer reading, reading with the profile
+// The INI profile: names beside the executable or in the user's configuration folder, integer reading, reading with the profile
 // rules, writing in place with every other line kept byte for byte, writing where no
 // temporary file can be made, and failures that must leave the file on disk untouched.
 #include "nrcomponent.h"
@@ -39,6 +39,46 @@ TEST(SettingsFileName, ReplacesOnlyTheExtensionOfTheFileName) {
     EXPECT_EQ(SettingsFileNameFor(QStringLiteral("/home/a.b/brisemer")),
               QStringLiteral("/home/a.b/brisemer.INI"));
     EXPECT_EQ(SettingsFileNameFor(QStringLiteral("/x/archive.tar.gz")), QStringLiteral("/x/archive.tar.INI"));
+}
+
+// Beside the executable where it can be; an installed program in a folder its user
+// cannot write keeps it in the user's configuration folder. The unwritable cases run in a
+// child process; as root, which may write anywhere, the child runs as nobody.
+TEST(SettingsFileName, AnInstalledProgramKeepsItInTheUserConfigFolder) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString bin = dir.filePath(QStringLiteral("bin"));
+    ASSERT_TRUE(QDir().mkpath(bin));
+    const QString exe = bin + QStringLiteral("/brisemer");
+    const QString beside = bin + QStringLiteral("/brisemer.INI");
+    EXPECT_EQ(SettingsFileLocationFor(exe), beside);
+    EXPECT_EQ(SaveFolderFor(exe), bin);
+
+    const auto readAndEnter = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner |
+                              QFile::ExeGroup | QFile::ExeOther;
+    ASSERT_TRUE(QFile::setPermissions(dir.path(), readAndEnter | QFile::WriteOwner));
+    ASSERT_TRUE(QFile::setPermissions(bin, readAndEnter));
+    // Returns which check failed, 0 when all passed.
+    const auto asNobody = [&](bool fileBeside) {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setgid(65534) != 0 || setuid(65534) != 0)) return 2;
+        setenv("HOME", "/nonexistent/home", 1);
+        setenv("XDG_CONFIG_HOME", "/nonexistent/config", 1);
+        if (fileBeside) return SettingsFileLocationFor(exe) == beside ? 0 : 3;
+        if (SettingsFileLocationFor(exe) != QStringLiteral("/nonexistent/config/brisemer/brisemer.INI")) return 4;
+        // A relative XDG_CONFIG_HOME is not a configuration folder.
+        setenv("XDG_CONFIG_HOME", "config", 1);
+        if (SettingsFileLocationFor(exe) != QStringLiteral("/nonexistent/home/.config/brisemer/brisemer.INI"))
+            return 5;
+        return SaveFolderFor(exe) == QStringLiteral("/nonexistent/home") ? 0 : 6;
+    };
+    GTEST_FLAG_SET(death_test_style, "fast");
+    EXPECT_EXIT(std::_Exit(asNobody(false)), ::testing::ExitedWithCode(0), "");
+    // A settings file already beside the executable stays the program's file.
+    ASSERT_TRUE(QFile::setPermissions(bin, readAndEnter | QFile::WriteOwner));
+    WriteAll(beside, "[ComPort GPS]\r\n");
+    ASSERT_TRUE(QFile::setPermissions(bin, readAndEnter));
+    EXPECT_EXIT(std::_Exit(asNobody(true)), ::testing::ExitedWithCode(0), "");
+    ASSERT_TRUE(QFile::setPermissions(bin, readAndEnter | QFile::WriteOwner));
 }
 
 TEST(SettingsInteger, DecimalAndHexadecimalForms) {
