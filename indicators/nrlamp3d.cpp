@@ -30,12 +30,19 @@ std::once_flag gLoadOnce;
 TRenderer gRenderer;
 std::atomic<bool> gLoaded{false};
 
-// Beside the executable first (a program installed with its module), then where the
-// build put it, then the loader's own search path.
+// Beside the executable first (a program kept in one folder with its module), then in the
+// brisemer/ folder beside this library (where it is installed), then where the build put
+// it, then the loader's own search path.
 QStringList ModuleCandidates() {
     QStringList candidates;
     const QString exe = QFile::symLinkTarget(QStringLiteral("/proc/self/exe"));
     if (!exe.isEmpty()) candidates << QFileInfo(exe).dir().filePath(QString::fromLatin1(kModuleName));
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<const void*>(&Lamp3DLoaded), &self) != 0 && self.dli_fname) {
+        const QDir libraryFolder = QFileInfo(QFile::decodeName(self.dli_fname)).absoluteDir();
+        candidates << libraryFolder.filePath(QStringLiteral(BRISEMER_LAMP3D_FOLDER "/") +
+                                             QString::fromLatin1(kModuleName));
+    }
     candidates << QString::fromUtf8(BRISEMER_LAMP3D_PATH) << QString::fromLatin1(kModuleName);
     return candidates;
 }
