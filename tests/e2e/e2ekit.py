@@ -503,11 +503,14 @@ class Brisemer:
         self.proc = None
         self.window = None
         self.runs = 0
+        # Extra subprocess.Popen arguments, such as the user the program runs as.
+        self.popen_options = {}
 
     def start(self):
         self._check_settings_ports()
         self.runs += 1
-        self.proc = self.scratch.spawn([self.exe], f"brisemer-{self.runs}.log", cwd=self.scratch.bin)
+        self.proc = self.scratch.spawn([self.exe], f"brisemer-{self.runs}.log", cwd=self.scratch.bin,
+                                       **self.popen_options)
         self.window = wait_for(self._own_window, WINDOW_TIMEOUT, "the Brisemer window")
 
     def _check_settings_ports(self):
