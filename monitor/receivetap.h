@@ -2,19 +2,20 @@
 // analysis and the continuous capture.
 //
 // The host calls Received() from the port's receive handler right after the pane's own
-// line assembly has taken the same delivery: one more pass over bytes already in the
-// cache, no copy, nothing queued. Line errors the port reports (OnCommError) go to
+// line assembly has taken the same delivery. The capture writes the bytes there and then;
+// the analysis gets a copy of them on its own thread (TLinkAnalysisWorker), so the
+// receive path never waits for it. Line errors the port reports (OnCommError) go to
 // LineErrors().
 //
 // Arrival times: the steady clock for the analysis (rates and intervals do not jump with
 // the wall clock), UTC for the timestamped capture.
 //
 // Threads: user-interface thread only - the port components deliver there
-// (UseMainThread), so the analysis and the capture need no lock.
+// (UseMainThread), so the capture needs no lock; the analysis worker has its own.
 #pragma once
 
 #include "channelcapture.h"
-#include "linkanalysis.h"
+#include "linkanalysisworker.h"
 
 #include <QString>
 #include <cstdint>
@@ -31,7 +32,7 @@ public:
     void SetAnalysisEnabled(bool on) { fAnalysisOn = on; }
     bool AnalysisEnabled() const { return fAnalysisOn; }
 
-    TLinkAnalysis& Analysis() { return fAnalysis; }
+    TLinkAnalysisWorker& Analysis() { return fAnalysis; }
     TChannelCapture& Capture() { return fCapture; }
     // Called once, with the system's reason, when a write fails and the capture stops.
     std::function<void(const QString& reason)> OnCaptureFailed;
@@ -40,7 +41,7 @@ public:
     static std::int64_t UtcMicros();
 
 private:
-    TLinkAnalysis fAnalysis;
+    TLinkAnalysisWorker fAnalysis;
     TChannelCapture fCapture;
     bool fAnalysisOn = true;
 };

@@ -5,7 +5,7 @@ brisemer_add_test(test_linkanalysis
     ${CMAKE_CURRENT_LIST_DIR}/test_linkanalysis.cpp
     ${CMAKE_CURRENT_LIST_DIR}/test_analyse_tool.cpp
   LIBS brisemer_analyse_input
-  LABELS analysis
+  LABELS analysis threads
   TIMEOUT 120)
 target_compile_definitions(test_linkanalysis PRIVATE
   BRISEMER_ANALYSE_EXE="$<TARGET_FILE:brisemer-analyse>"

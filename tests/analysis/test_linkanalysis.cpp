@@ -2,10 +2,15 @@
 // comments, and on bad input that must be counted without harm.
 #include "capturestamp.h"
 #include "linkanalysis.h"
+#include "linkanalysisworker.h"
 #include "linkreport.h"
 
+#include <atomic>
+#include <fstream>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -217,4 +222,50 @@ TEST(CaptureStamps, EachLineGetsTheUtcTimeOfItsFirstByte) {
     EXPECT_EQ(back, 1'700'000'001'123'000);
     EXPECT_EQ(ParseUtcStamp("2023-13-14T22:13:21.123Z $B", back), 0u);
     EXPECT_EQ(ParseUtcStamp("$GPGGA,2023-11-14T22:13:21", back), 0u);
+}
+
+// The worker thread: deliveries queued from one thread while another asks for figures give
+// exactly the figures of the analysis fed directly, a delivery larger than the queue's
+// bound included.
+TEST(LinkAnalysisWorker, QueuedDeliveriesGiveTheFiguresOfTheAnalysisFedDirectly) {
+    std::string stream;
+    for (const char* name : {"sample.aivdm", "garmin-geko201.log", "ublox-8.log"}) {
+        std::ifstream in(std::string(BRISEMER_NMEA_DATA) + "/" + name, std::ios::binary);
+        stream.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    ASSERT_GT(stream.size(), 100'000u);
+    std::string large;
+    while (large.size() <= TLinkAnalysisWorker::kMaxQueued) large += stream;
+
+    TLinkAnalysis direct;
+    TLinkAnalysisWorker worker;
+    std::atomic<bool> fed{false};
+    std::thread feeder([&] {
+        std::int64_t time = 0;
+        for (std::size_t at = 0, n = 1; at < stream.size(); at += n, n = n * 7 % 4099 + 1) {
+            const std::string_view piece = std::string_view(stream).substr(at, n);
+            worker.Feed(reinterpret_cast<const std::uint8_t*>(piece.data()), piece.size(), time += 1000);
+        }
+        worker.Feed(reinterpret_cast<const std::uint8_t*>(large.data()), large.size(), time + 1000);
+        fed = true;
+    });
+    std::uint64_t seen = 0;
+    while (!fed) {
+        const std::uint64_t bytes = worker.Figures(0).Bytes;
+        EXPECT_GE(bytes, seen);
+        seen = bytes;
+    }
+    feeder.join();
+
+    std::int64_t time = 0;
+    for (std::size_t at = 0, n = 1; at < stream.size(); at += n, n = n * 7 % 4099 + 1)
+        direct.Feed(std::string_view(stream).substr(at, n), time += 1000);
+    direct.Feed(large, time + 1000);
+    const std::int64_t now = time + 2000;
+    const TLinkFigures queued = worker.Figures(now), fedDirectly = direct.Figures(now);
+    EXPECT_EQ(CsvTable(queued), CsvTable(fedDirectly));
+    EXPECT_EQ(TextTable(queued, TChannelKind::ckAis), TextTable(fedDirectly, TChannelKind::ckAis));
+    EXPECT_EQ(worker.Figures(now).Bytes, stream.size() + large.size());
+    worker.Reset();
+    EXPECT_EQ(worker.Figures(now).Bytes, 0u);
 }

@@ -1,0 +1,85 @@
+#include "linkanalysisworker.h"
+
+#include <chrono>
+
+TLinkAnalysisWorker::TLinkAnalysisWorker() : fThread([this] { Run(); }) {}
+
+TLinkAnalysisWorker::~TLinkAnalysisWorker() {
+    {
+        std::lock_guard lock(fQueueLock);
+        fStop = true;
+    }
+    fWake.notify_one();
+    fThread.join();
+}
+
+void TLinkAnalysisWorker::Feed(const std::uint8_t* data, std::size_t size, std::int64_t time) {
+    if (size == 0) return;
+    bool wake = false;
+    bool behind = false;
+    {
+        std::lock_guard lock(fQueueLock);
+        const std::size_t before = fQueue.Bytes.size();
+        fQueue.Bytes.insert(fQueue.Bytes.end(), data, data + size);
+        fQueue.Deliveries.push_back({size, time});
+        const std::size_t after = fQueue.Bytes.size();
+        // The worker waits for a first delivery, then for a batch to fill.
+        wake = before == 0 || (before < kBatchBytes && after >= kBatchBytes);
+        behind = after >= kMaxQueued;
+    }
+    if (wake) fWake.notify_one();
+    if (behind) {
+        std::lock_guard analysis(fAnalysisLock);
+        AnalyseQueued();
+    }
+}
+
+void TLinkAnalysisWorker::LineErrors(unsigned errors) {
+    std::lock_guard analysis(fAnalysisLock);
+    fAnalysis.LineErrors(errors);
+}
+
+TLinkFigures TLinkAnalysisWorker::Figures(std::int64_t now) {
+    std::lock_guard analysis(fAnalysisLock);
+    AnalyseQueued();
+    return fAnalysis.Figures(now);
+}
+
+void TLinkAnalysisWorker::Reset() {
+    std::lock_guard analysis(fAnalysisLock);
+    {
+        std::lock_guard lock(fQueueLock);
+        fQueue.Clear();
+    }
+    fAnalysis.Reset();
+}
+
+void TLinkAnalysisWorker::AnalyseQueued() {
+    {
+        std::lock_guard lock(fQueueLock);
+        std::swap(fWork, fQueue); // both keep their capacity for the next round
+    }
+    const std::uint8_t* at = fWork.Bytes.data();
+    for (const TDelivery& delivery : fWork.Deliveries) {
+        fAnalysis.Feed(at, delivery.Size, delivery.Time);
+        at += delivery.Size;
+    }
+    fWork.Clear();
+}
+
+void TLinkAnalysisWorker::Run() {
+    std::unique_lock lock(fQueueLock);
+    for (;;) {
+        fWake.wait(lock, [this] { return fStop || !fQueue.Bytes.empty(); });
+        if (fStop) return;
+        fWake.wait_for(lock, std::chrono::milliseconds(kBatchMs),
+                       [this] { return fStop || fQueue.Bytes.size() >= kBatchBytes; });
+        if (fStop) return;
+        lock.unlock();
+        {
+            std::lock_guard analysis(fAnalysisLock);
+            AnalyseQueued();
+        }
+        lock.lock();
+    }
+}
