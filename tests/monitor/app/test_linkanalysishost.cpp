@@ -67,7 +67,10 @@ TEST_F(LinkAnalysisHostTest, WindowShowsTheFiguresOfTheBytesThePanesReceived) {
 
     EXPECT_EQ(MenuTexts(form1->Memo1).mid(6), QStringList({"Analyse de la liaison", "Enregistrer en continu…"}));
 
-    host->ShowWindow(0);
+    // The keyboard shortcut opens it from the main window.
+    form1->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(form1.get()));
+    QTest::keyClick(form1.get(), Qt::Key_L, Qt::ControlModifier | Qt::ShiftModifier);
     TAnalysisWindow* window = host->Window();
     ASSERT_TRUE(window && window->isVisible());
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Analyse de la liaison"));
