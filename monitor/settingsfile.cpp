@@ -83,6 +83,14 @@ bool CanWriteFolder(const QString& folder) {
     return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
+// The package manager's folders take no settings, not even from root: a file left there
+// would outlive the package.
+bool SystemFolder(const QString& folder) {
+    const QString path = QDir::cleanPath(folder) + u'/';
+    return (path.startsWith(QStringLiteral("/usr/")) && !path.startsWith(QStringLiteral("/usr/local/"))) ||
+           path.startsWith(QStringLiteral("/bin/")) || path.startsWith(QStringLiteral("/sbin/"));
+}
+
 QString UserConfigFolder() {
     const QString xdg = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (!xdg.isEmpty() && QDir::isAbsolutePath(xdg)) return xdg;
@@ -94,13 +102,15 @@ QString UserConfigFolder() {
 QString SettingsFileLocationFor(const QString& executablePath) {
     const QString beside = SettingsFileNameFor(executablePath);
     const QFileInfo besideInfo(beside);
-    if (besideInfo.exists() || besideInfo.isSymLink() || CanWriteFolder(besideInfo.absolutePath())) return beside;
+    const QString folder = besideInfo.absolutePath();
+    if (besideInfo.exists() || besideInfo.isSymLink() || (!SystemFolder(folder) && CanWriteFolder(folder)))
+        return beside;
     return UserConfigFolder() + QStringLiteral("/brisemer/brisemer.INI");
 }
 
 QString SaveFolderFor(const QString& executablePath) {
     const QString folder = QFileInfo(executablePath).absolutePath();
-    return CanWriteFolder(folder) ? folder : QDir::homePath();
+    return !SystemFolder(folder) && CanWriteFolder(folder) ? folder : QDir::homePath();
 }
 
 std::optional<std::int32_t> TryStrToInt(const QString& text) {

@@ -33,13 +33,14 @@ QString SettingsFileNameFor(const QString& executablePath);
 // The settings file of the program at executablePath: beside the executable
 // (SettingsFileNameFor) when something of that name is there already or the executable's
 // folder can be written (a build tree, a copy on a USB stick). An installed program, in a
-// folder the user cannot write, keeps it in $XDG_CONFIG_HOME/brisemer/brisemer.INI
+// folder the user cannot write (or one of the system's under /usr, /bin or /sbin, whoever
+// runs it), keeps it in $XDG_CONFIG_HOME/brisemer/brisemer.INI
 // (~/.config/brisemer/ when the variable is unset or not an absolute path); that folder is
 // made when the file is written.
 QString SettingsFileLocationFor(const QString& executablePath);
 
 // The executable's folder, or the user's home folder when the executable's folder cannot
-// be written.
+// be written or is one of the system's.
 QString SaveFolderFor(const QString& executablePath);
 
 // Leading blanks, an optional sign, then "$", "x", "X", "0x" or "0X" and hexadecimal

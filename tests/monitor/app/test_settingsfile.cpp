@@ -53,6 +53,13 @@ TEST(SettingsFileName, AnInstalledProgramKeepsItInTheUserConfigFolder) {
     const QString beside = bin + QStringLiteral("/brisemer.INI");
     EXPECT_EQ(SettingsFileLocationFor(exe), beside);
     EXPECT_EQ(SaveFolderFor(exe), bin);
+    // A program the package manager installed, run by root, who could write there.
+    const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    EXPECT_EQ(SettingsFileLocationFor(QStringLiteral("/usr/bin/brisemer")),
+              dir.filePath(QStringLiteral("config/brisemer/brisemer.INI")));
+    EXPECT_EQ(SaveFolderFor(QStringLiteral("/usr/bin/brisemer")), QDir::homePath());
+    qputenv("XDG_CONFIG_HOME", config);
 
     const auto readAndEnter = QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther | QFile::ExeOwner |
                               QFile::ExeGroup | QFile::ExeOther;
