@@ -60,7 +60,7 @@ void TAisReassembler::Sentence(std::string_view key, std::string_view fields, st
     }
     if (count == 1) {
         if (armoured && !payload.empty())
-            Completed(std::string(payload), ownShip);
+            Completed(payload, ownShip);
         else
             ++fFigures.Incomplete;
         return;
@@ -127,10 +127,10 @@ void TAisReassembler::Dropped(std::list<TGroup>::iterator group) {
     fFigures.Pending = fPending.size();
 }
 
-void TAisReassembler::Completed(const std::string& payload, bool ownShip) {
+void TAisReassembler::Completed(std::string_view payload, bool ownShip) {
     ++fFigures.Complete;
     if (ownShip) ++fFigures.OwnShip;
-    const int type = SixBits(payload[0]);
+    const int type = payload.empty() ? -1 : SixBits(payload[0]);
     if (type >= 1 && type <= 27)
         ++fFigures.Types[static_cast<std::size_t>(type)];
     else
@@ -140,7 +140,9 @@ void TAisReassembler::Completed(const std::string& payload, bool ownShip) {
     std::uint64_t bits = 0;
     for (int i = 0; i < 7; ++i) bits = (bits << 6) | static_cast<std::uint64_t>(SixBits(payload[i]));
     const auto mmsi = static_cast<std::uint32_t>((bits >> 4) & 0x3FFFFFFF);
-    if (fMmsi.size() >= kMaxMmsi && !fMmsi.contains(mmsi)) {
+    // Most messages come from ships already seen: one lookup, no insertion.
+    if (fMmsi.contains(mmsi)) return;
+    if (fMmsi.size() >= kMaxMmsi) {
         fFigures.MmsiCapped = true;
         return;
     }

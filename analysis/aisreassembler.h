@@ -72,7 +72,7 @@ private:
         std::string Payload;  // armoured payload of the fragments taken so far
     };
 
-    void Completed(const std::string& payload, bool ownShip);
+    void Completed(std::string_view payload, bool ownShip);
     void Dropped(std::list<TGroup>::iterator group);
 
     // Waiting groups, oldest first (few at a time: a linear search is cheap).

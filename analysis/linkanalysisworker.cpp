@@ -1,6 +1,7 @@
 #include "linkanalysisworker.h"
 
-#include <chrono>
+#include <pthread.h>
+#include <sched.h>
 
 TLinkAnalysisWorker::TLinkAnalysisWorker() : fThread([this] { Run(); }) {}
 
@@ -23,8 +24,7 @@ void TLinkAnalysisWorker::Feed(const std::uint8_t* data, std::size_t size, std::
         fQueue.Bytes.insert(fQueue.Bytes.end(), data, data + size);
         fQueue.Deliveries.push_back({size, time});
         const std::size_t after = fQueue.Bytes.size();
-        // The worker waits for a first delivery, then for a batch to fill.
-        wake = before == 0 || (before < kBatchBytes && after >= kBatchBytes);
+        wake = before < kBatchBytes && after >= kBatchBytes;
         behind = after >= kMaxQueued;
     }
     if (wake) fWake.notify_one();
@@ -68,12 +68,13 @@ void TLinkAnalysisWorker::AnalyseQueued() {
 }
 
 void TLinkAnalysisWorker::Run() {
+    // Lowering one's own thread needs no privilege; should it fail, the worker simply
+    // competes at the normal priority.
+    sched_param idle{};
+    pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
     std::unique_lock lock(fQueueLock);
     for (;;) {
-        fWake.wait(lock, [this] { return fStop || !fQueue.Bytes.empty(); });
-        if (fStop) return;
-        fWake.wait_for(lock, std::chrono::milliseconds(kBatchMs),
-                       [this] { return fStop || fQueue.Bytes.size() >= kBatchBytes; });
+        fWake.wait(lock, [this] { return fStop || fQueue.Bytes.size() >= kBatchBytes; });
         if (fStop) return;
         lock.unlock();
         {

@@ -7,10 +7,13 @@
 //                         first, on the caller's thread if the worker has not got to it
 //   Reset()               the queued bytes are dropped and the analysis starts again
 //
-// The worker wakes at the first delivery after a pause, lets a batch gather for up to
-// kBatchMs (ship rates then cost it a few wake-ups a second) or until kBatchBytes are
-// queued (a flood), and analyses the batch in one pass. Should it fall kMaxQueued bytes
-// behind, Feed analyses the queue itself: memory stays bounded and nothing is skipped.
+// The worker wakes only when kBatchBytes are queued (a flood, or a minute or so of ship
+// rates) and analyses the batch in one pass; a host that shows the figures drains the
+// rest when it asks for them, so a link at ship rates costs the worker no wake-up at all.
+// It runs at the scheduler's idle priority: when the machine is busy (a flood on a small
+// laptop), receiving and showing come first and the analysis catches up afterwards.
+// Should it fall kMaxQueued bytes behind, Feed analyses the queue itself: memory stays
+// bounded and nothing is skipped.
 //
 // Threads: every member may be called from any thread; the host normally feeds from the
 // one thread that receives. Two locks: the queue's, held for a copy or a swap only, and
@@ -28,9 +31,8 @@
 
 class TLinkAnalysisWorker {
 public:
-    static constexpr int kBatchMs = 100;
     static constexpr std::size_t kBatchBytes = 64 * 1024;
-    static constexpr std::size_t kMaxQueued = 4 * 1024 * 1024;
+    static constexpr std::size_t kMaxQueued = 32 * 1024 * 1024;
 
     TLinkAnalysisWorker();
     ~TLinkAnalysisWorker();

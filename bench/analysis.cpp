@@ -1,11 +1,13 @@
-// Benchmark of the link analysis on its own: bench_analysis [lines] [chunk bytes].
+// Benchmark of the link analysis on its own: bench_analysis [lines] [chunk bytes] [recording...].
 // The GPS and AIS recordings as the replay tool puts them on the wire (CR LF lines,
 // headers left out), repeated until `lines` lines (1,000,000 by default), fed in chunks
 // of `chunk` bytes (4096: what a busy port delivers), each chunk 1 ms after the last.
 // Prints lines per second and MB per second, best of three passes.
 #include "linkanalysis.h"
+#include "linkanalysisworker.h"
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -14,6 +16,12 @@
 #include <vector>
 
 namespace {
+
+double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
 
 std::string WireLines(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -32,7 +40,9 @@ int main(int argc, char** argv) {
     const std::size_t lines = argc > 1 ? std::strtoul(argv[1], nullptr, 10) : 1'000'000;
     const std::size_t chunk = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4096;
     std::string unit;
-    for (const char* name : {"telit-he910.log", "sample.aivdm", "ublox-8.log", "hemi.log"})
+    std::vector<std::string> names = {"telit-he910.log", "sample.aivdm", "ublox-8.log", "hemi.log"};
+    if (argc > 3) names.assign(argv + 3, argv + argc);
+    for (const std::string& name : names)
         unit += WireLines(std::string(BRISEMER_NMEA_DATA) + "/" + name);
     std::size_t unitLines = 0;
     for (char c : unit) unitLines += c == '\n';
@@ -65,5 +75,30 @@ int main(int argc, char** argv) {
     std::printf("link analysis: %llu lines (%.1f MB) in chunks of %zu bytes: %.0f lines/s, %.1f MB/s (best of 3)\n",
                 static_cast<unsigned long long>(counted), stream.size() / 1e6, chunk, best,
                 best * (static_cast<double>(stream.size()) / static_cast<double>(counted)) / 1e6);
+
+    // The same through the worker thread, as the program feeds it: what the whole process
+    // spends per MB (the copy, the wake-ups, the analysis), against the direct analysis.
+    for (const bool worker : {false, true}) {
+        double cpuBest = 1e9;
+        for (int pass = 0; pass < 3; ++pass) {
+            const double cpu0 = ProcessCpuSeconds();
+            {
+                TLinkAnalysis direct;
+                TLinkAnalysisWorker queued;
+                std::int64_t time = 0;
+                for (std::size_t at = 0; at < stream.size(); at += chunk) {
+                    const std::string_view piece = std::string_view(stream).substr(at, chunk);
+                    const auto* bytes = reinterpret_cast<const std::uint8_t*>(piece.data());
+                    if (worker) queued.Feed(bytes, piece.size(), time);
+                    else direct.Feed(bytes, piece.size(), time);
+                    time += 1000;
+                }
+                (worker ? queued.Figures(time) : direct.Figures(time));
+            }
+            cpuBest = std::min(cpuBest, ProcessCpuSeconds() - cpu0);
+        }
+        std::printf("%s: %.2f ms of CPU per MB (best of 3)\n", worker ? "through the worker thread" : "fed directly",
+                    cpuBest * 1e3 / (static_cast<double>(stream.size()) / 1e6));
+    }
     return 0;
 }
