@@ -57,7 +57,7 @@ void TLinkAnalysisWorker::Reset() {
 void TLinkAnalysisWorker::AnalyseQueued() {
     {
         std::lock_guard lock(fQueueLock);
-        std::swap(fWork, fQueue); // both keep their capacity for the next round
+        std::swap(fWork, fQueue); // the queue goes on in the batch's old buffers
     }
     const std::uint8_t* at = fWork.Bytes.data();
     for (const TDelivery& delivery : fWork.Deliveries) {
@@ -65,6 +65,9 @@ void TLinkAnalysisWorker::AnalyseQueued() {
         at += delivery.Size;
     }
     fWork.Clear();
+    // A batch queued while the worker waited for a free core can be megabytes: its buffers
+    // go back rather than stay with the worker.
+    if (fWork.Bytes.capacity() > kKeptBytes) fWork = TQueue{};
 }
 
 void TLinkAnalysisWorker::Run() {

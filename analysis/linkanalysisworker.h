@@ -32,7 +32,9 @@
 class TLinkAnalysisWorker {
 public:
     static constexpr std::size_t kBatchBytes = 64 * 1024;
-    static constexpr std::size_t kMaxQueued = 32 * 1024 * 1024;
+    static constexpr std::size_t kMaxQueued = 4 * 1024 * 1024;
+    // What the worker's buffers keep between batches.
+    static constexpr std::size_t kKeptBytes = 2 * kBatchBytes;
 
     TLinkAnalysisWorker();
     ~TLinkAnalysisWorker();
