@@ -554,10 +554,10 @@ bool TForm1::AskSaveConfiguration() {
 void TForm1::WriteSettingsFile() {
     TIniFile ini(fSettingsFileName);
     WritePortSettings(ini, kSectionGPS, nrComm1);
-    // The user's configuration folder of an installed program may not exist yet; where it
-    // cannot be made, the write below fails with the file's name.
-    QDir().mkpath(QFileInfo(fSettingsFileName).absolutePath());
     WritePortSettings(ini, kSectionAIS, nrComm2);
+    // The user's configuration folder of an installed program may not exist yet; where it
+    // cannot be made, the write fails with the file's name.
+    QDir().mkpath(QFileInfo(fSettingsFileName).absolutePath());
     ini.UpdateFile();
 }
 

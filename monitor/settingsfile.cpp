@@ -78,17 +78,14 @@ QString SettingsFileNameFor(const QString& executablePath) {
 
 namespace {
 
-// access() answers for the user the program runs as, root included.
-bool CanWriteFolder(const QString& folder) {
-    return ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
-}
-
-// The package manager's folders take no settings, not even from root: a file left there
-// would outlive the package.
-bool SystemFolder(const QString& folder) {
+// Whether the program's own folder may take its files: one the user can write (access()
+// answers for the user the program runs as, root included), but never one of the package
+// manager's, not even for root: a file left there would outlive the package.
+bool ProgramFolderTakesFiles(const QString& folder) {
     const QString path = QDir::cleanPath(folder) + u'/';
-    return (path.startsWith(QStringLiteral("/usr/")) && !path.startsWith(QStringLiteral("/usr/local/"))) ||
-           path.startsWith(QStringLiteral("/bin/")) || path.startsWith(QStringLiteral("/sbin/"));
+    const bool system = (path.startsWith(QStringLiteral("/usr/")) && !path.startsWith(QStringLiteral("/usr/local/"))) ||
+                        path.startsWith(QStringLiteral("/bin/")) || path.startsWith(QStringLiteral("/sbin/"));
+    return !system && ::access(QFile::encodeName(folder).constData(), W_OK | X_OK) == 0;
 }
 
 QString UserConfigFolder() {
@@ -102,15 +99,14 @@ QString UserConfigFolder() {
 QString SettingsFileLocationFor(const QString& executablePath) {
     const QString beside = SettingsFileNameFor(executablePath);
     const QFileInfo besideInfo(beside);
-    const QString folder = besideInfo.absolutePath();
-    if (besideInfo.exists() || besideInfo.isSymLink() || (!SystemFolder(folder) && CanWriteFolder(folder)))
+    if (besideInfo.exists() || besideInfo.isSymLink() || ProgramFolderTakesFiles(besideInfo.absolutePath()))
         return beside;
     return UserConfigFolder() + QStringLiteral("/brisemer/brisemer.INI");
 }
 
 QString SaveFolderFor(const QString& executablePath) {
     const QString folder = QFileInfo(executablePath).absolutePath();
-    return !SystemFolder(folder) && CanWriteFolder(folder) ? folder : QDir::homePath();
+    return ProgramFolderTakesFiles(folder) ? folder : QDir::homePath();
 }
 
 std::optional<std::int32_t> TryStrToInt(const QString& text) {
