@@ -27,7 +27,12 @@ serial-port map names the two pseudo-terminals, offscreen (or under a private Xv
             with 100 ports in the serial-port map (brisemer-probe).
   analysis  the flood, live and latency measures again, on the benchmark build with its link
             analysis on and then switched off (the probe's "analysis off" command), turn
-            about in the same run: the cost of the analysis, as the ratio on / off.
+            about in the same run: the cost of the analysis, as the ratio on / off. Then one
+            live latency run in which the analysis is switched every --switch-seconds, each
+            line counted for the state it was written in, all runs pooled: a sub-millisecond
+            p99 moves more between two runs than any cost of the analysis could move it.
+            --analysis-measures picks among flood, live, latency_live, latency_flood,
+            latency_live_interleaved.
 
 `cat` reading the same pseudo-terminals is measured in the same run as the floor, and every
 figure is printed beside cat's with the ratio. Each figure is the median of --reps runs.
@@ -607,14 +612,23 @@ class Bench:
 
     # ---- latency
     def latency(self, kind, mode, analysis=True):
+        """`analysis` 'interleaved': the probe's analysis is switched on and off every
+        --switch-seconds during the one run, and each line counts for the state it was
+        written in (lines near a switch count for neither): both states then see the same
+        machine, the same process and the same moments of load."""
+        interleaved = analysis == 'interleaved'
+        switches = []  # (time sent, state after it)
+
         def body(prog, chans):
             chs = list(chans.values())
             prog.start(pipe_stdout=True)
             prog.wait_opened()
             if kind == 'probe':
                 prog.read_line('painted')
-            self.switch_analysis(prog, kind, analysis)
+            self.switch_analysis(prog, kind, analysis is True or interleaved)
             time.sleep(1.0)
+            if interleaved:
+                switches.append((mono(), True))
             cat_reads = {ch.name: ([], []) for ch in chs}  # (time, CRs read so far)
             cat_pipes = {}
             if kind == 'cat':
@@ -622,6 +636,10 @@ class Bench:
                     cat_pipes[p.stdout.fileno()] = ch.name
 
             def pump():
+                if interleaved and mono() - switches[-1][0] >= self.args.switch_seconds * 1e9:
+                    state = not switches[-1][1]
+                    prog.command('analysis ' + ('on' if state else 'off'))
+                    switches.append((mono(), state))
                 if not cat_pipes:
                     return
                 while True:
@@ -673,6 +691,21 @@ class Bench:
                 entered = shown
             for ch in chs:
                 res['lines'][ch.name] = ch.crs
+                if interleaved:
+                    starts = [t for t, _ in switches]
+                    margin = 0.05e9  # the switch reaches the program a little after it is sent
+
+                    def in_state(state):
+                        def keep(t):
+                            i = bisect.bisect_right(starts, t) - 1
+                            return (i >= 0 and switches[i][1] == state and t - starts[i] >= margin
+                                    and (i + 1 == len(starts) or starts[i + 1] - t >= margin))
+                        return keep
+                    for state in (True, False):
+                        suffix = '_on' if state else '_off'
+                        res[ch.name + '_shown_ms' + suffix] = line_latencies(ch, shown[ch.name], self.args.samples,
+                                                                             in_state(state))
+                    continue
                 res[ch.name + '_shown_ms'] = line_latencies(ch, shown[ch.name], self.args.samples)
                 res[ch.name + '_entered_ms'] = line_latencies(ch, entered[ch.name], self.args.samples)
             return res
@@ -708,9 +741,11 @@ class Bench:
         return self.run(kind, body, extra_ports=98 if kind == 'probe' else 0)
 
 
-def line_latencies(ch, marks, samples):
+def line_latencies(ch, marks, samples, keep=None):
     """Milliseconds from the write that carried each line's CR to the first mark whose line
-    count includes the line; a sample of the lines when there are many."""
+    count includes the line; a sample of the lines when there are many. `keep(t)`, when
+    given, says whether the line whose CR was written at t counts; the values themselves are
+    then returned too, so that runs can be pooled."""
     if not ch.marks_t or not marks:
         return {'median': None, 'p99': None, 'max': None, 'missing': ch.crs}
     mark_t = [m[0] for m in marks]
@@ -719,13 +754,19 @@ def line_latencies(ch, marks, samples):
     values, missing = [], 0
     for i in range(0, ch.crs, step):
         k = bisect.bisect_right(ch.marks_cum, i)
+        if keep is not None and not keep(ch.marks_t[k]):
+            continue
         j = bisect.bisect_right(mark_n, i)
         if j >= len(mark_t):
             missing += 1
             continue
         values.append((mark_t[j] - ch.marks_t[k]) / 1e6)
-    return {'median': statistics.median(values) if values else None, 'p99': percentile(values, 99),
-            'max': max(values) if values else None, 'missing': missing, 'sampled': len(values)}
+    res = {'median': statistics.median(values) if values else None, 'p99': percentile(values, 99),
+           'mean': statistics.fmean(values) if values else None,
+           'max': max(values) if values else None, 'missing': missing, 'sampled': len(values)}
+    if keep is not None:
+        res['values'] = values
+    return res
 
 
 # ------------------------------------------------------------------------------ report
@@ -848,6 +889,20 @@ def report(results, args):
     for mode in ('live', 'flood'):
         for ch in ('gps', 'ais'):
             against(f'latency_{mode}', f'{ch}_shown_ms', 'p99')
+    # Switched within each run: every line of all runs pooled by the state it was written in.
+    mixed = results.get('analysis_latency_live_interleaved', [])
+    for ch in ('gps', 'ais'):
+        pooled = {}
+        for suffix in ('_on', '_off'):
+            pooled[suffix] = [v for r in mixed for v in (r.get(f'{ch}_shown_ms{suffix}') or {}).get('values', [])]
+        if not pooled['_on'] or not pooled['_off']:
+            continue
+        for stat, fn in (('median', statistics.median), ('mean', statistics.fmean),
+                         ('p99', lambda v: percentile(v, 99))):
+            v, c = fn(pooled['_on']), fn(pooled['_off'])
+            row(f'analysis switched within the run: live {ch.upper()} CR to painted, {stat} ms '
+                f'({len(pooled["_on"])} / {len(pooled["_off"])} lines)', v, c, 'within 5 %', v <= c * 1.05,
+                spread(mixed, f'{ch}_shown_ms_on', stat) + ' / ' + spread(mixed, f'{ch}_shown_ms_off', stat))
 
     head = ('figure', 'brisemer', 'runs', 'cat', 'ratio', 'goal', '')
     widths = [max(len(str(r[i])) for r in rows + [head]) for i in range(len(head))]
@@ -855,6 +910,11 @@ def report(results, args):
     print('|' + '|'.join('-' * (w + 2) for w in widths) + '|')
     for r in rows:
         print('| ' + ' | '.join(str(c).ljust(w) for c, w in zip(r, widths)) + ' |')
+
+
+def without_values(r):
+    return {k: ({kk: vv for kk, vv in v.items() if kk != 'values'} if isinstance(v, dict) else v)
+            for k, v in r.items()}
 
 
 # ------------------------------------------------------------------------------ main
@@ -884,6 +944,10 @@ def main():
     ap.add_argument('--data', default=os.path.join(ROOT, 'tests', 'data', 'nmea'))
     ap.add_argument('--out', default=None, help='also write every run as JSON lines here')
     ap.add_argument('--keep', action='store_true', help='keep the scratch folders')
+    ap.add_argument('--analysis-measures', default='flood,live,latency_live,latency_flood,latency_live_interleaved',
+                    help='which measures "analysis" compares')
+    ap.add_argument('--switch-seconds', type=float, default=1.0,
+                    help='how long each state lasts when the analysis is switched within a run')
     args = ap.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
     build(args)
@@ -894,6 +958,7 @@ def main():
         if not os.access(exe, os.X_OK):
             sys.exit(f'{exe} is missing: build it first')
     only = set(args.only.split(','))
+    analysis_measures = set(args.analysis_measures.split(','))
 
     bench = Bench(args)
     if args.xvfb:
@@ -918,8 +983,11 @@ def main():
                         'latency_live': lambda a: bench.latency('probe', 'live', a),
                         'latency_flood': lambda a: bench.latency('probe', 'flood', a)}
             for name, measure in measures.items():
-                plan += [(f'analysis_{name}_{"on" if on else "off"}', lambda m=measure, a=on: m(a))
-                         for on in (True, False)]
+                if name in analysis_measures:
+                    plan += [(f'analysis_{name}_{"on" if on else "off"}', lambda m=measure, a=on: m(a))
+                             for on in (True, False)]
+            if 'latency_live_interleaved' in analysis_measures:
+                plan.append(('analysis_latency_live_interleaved', lambda: bench.latency('probe', 'live', 'interleaved')))
         if 'replay' in only:
             plan += [('replay_cat', lambda: bench.replay('cat')), ('replay_brisemer', lambda: bench.replay('brisemer'))]
     load = os.getloadavg()
@@ -936,7 +1004,7 @@ def main():
             results.setdefault(name, []).append(r)
             if args.out:
                 with open(args.out, 'a') as f:
-                    f.write(json.dumps({'measure': name, **r}) + '\n')
+                    f.write(json.dumps({'measure': name, **without_values(r)}) + '\n')
     finally:
         if bench.display:
             bench.display.stop()
