@@ -28,9 +28,11 @@ serial-port map names the two pseudo-terminals, offscreen (or under a private Xv
   analysis  the flood, live and latency measures again, on the benchmark build with its link
             analysis on and then switched off (the probe's "analysis off" command), turn
             about in the same run: the cost of the analysis, as the ratio on / off. Then one
-            live latency run in which the analysis is switched every --switch-seconds, each
-            line counted for the state it was written in, all runs pooled: a sub-millisecond
+            live latency run in which the analysis is switched about every --switch-seconds,
+            each line counted for the state it was written in, all runs pooled: a sub-millisecond
             p99 moves more between two runs than any cost of the analysis could move it.
+            --null-switch leaves the analysis on in both states: how far the two halves
+            differ when nothing differs.
             --analysis-measures picks among flood, live, latency_live, latency_flood,
             latency_live_interleaved.
 
@@ -39,7 +41,7 @@ figure is printed beside cat's with the ratio. Each figure is the median of --re
 The shipped brisemer gives the flood and live figures; the probe build the others.
 Figures move by a third between runs on a shared machine: compare within one run only.
 """
-import argparse, bisect, fcntl, json, os, select, shutil, signal, statistics, struct, subprocess, sys
+import argparse, bisect, fcntl, json, os, random, select, shutil, signal, statistics, struct, subprocess, sys
 import tempfile, termios, time, tty
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), '..', 'tests', 'e2e'))
@@ -612,9 +614,9 @@ class Bench:
 
     # ---- latency
     def latency(self, kind, mode, analysis=True):
-        """`analysis` 'interleaved': the probe's analysis is switched on and off every
-        --switch-seconds during the one run, and each line counts for the state it was
-        written in (lines near a switch count for neither): both states then see the same
+        """`analysis` 'interleaved': the probe's analysis is switched on and off about every
+        --switch-seconds (at random) during the one run, and each line counts for the state it
+        was written in (lines near a switch count for neither): both states then see the same
         machine, the same process and the same moments of load."""
         interleaved = analysis == 'interleaved'
         switches = []  # (time sent, state after it)
@@ -635,11 +637,19 @@ class Bench:
                 for ch, p in zip(chs, prog.procs):
                     cat_pipes[p.stdout.fileno()] = ch.name
 
+            # Each state lasts a random half to one and a half --switch-seconds: a fixed period
+            # could lock onto the recording's own cycle (a GPS sends its burst once a second)
+            # and give one state the same part of every burst.
+            rng = random.Random()
+            hold = [self.args.switch_seconds * rng.uniform(0.5, 1.5)]
+
             def pump():
-                if interleaved and mono() - switches[-1][0] >= self.args.switch_seconds * 1e9:
+                if interleaved and mono() - switches[-1][0] >= hold[0] * 1e9:
                     state = not switches[-1][1]
-                    prog.command('analysis ' + ('on' if state else 'off'))
+                    on = state or self.args.null_switch
+                    prog.command('analysis ' + ('on' if on else 'off'))
                     switches.append((mono(), state))
+                    hold[0] = self.args.switch_seconds * rng.uniform(0.5, 1.5)
                 if not cat_pipes:
                     return
                 while True:
@@ -947,7 +957,10 @@ def main():
     ap.add_argument('--analysis-measures', default='flood,live,latency_live,latency_flood,latency_live_interleaved',
                     help='which measures "analysis" compares')
     ap.add_argument('--switch-seconds', type=float, default=1.0,
-                    help='how long each state lasts when the analysis is switched within a run')
+                    help='how long each state lasts on average when the analysis is switched within a run')
+    ap.add_argument('--null-switch', action='store_true',
+                    help='the switched run leaves the analysis on in both states: the difference between '
+                         'the two halves is then the measure\'s own noise')
     args = ap.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
     build(args)
