@@ -16,11 +16,6 @@
 #include <QTranslator>
 
 TBrisemerProgram::TBrisemerProgram(int& argc, char** argv) {
-    // Qt's own event dispatcher rather than GLib's main loop: the port components wake
-    // this thread for every arrival, and a GLib iteration costs several system calls more
-    // per wake-up. The program's dialogs are Qt's own and need no GLib loop. A value the
-    // user set is kept.
-    if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     fApp = std::make_unique<TGuardedApplication>(argc, argv);
     fApp->setApplicationName(QStringLiteral("Brisemer"));
     fApp->setQuitOnLastWindowClosed(false);
