@@ -75,6 +75,7 @@ void TLinkAnalysisWorker::Run() {
     // competes at the normal priority.
     sched_param idle{};
     pthread_setschedparam(pthread_self(), SCHED_IDLE, &idle);
+    pthread_setname_np(pthread_self(), "link-analysis");
     std::unique_lock lock(fQueueLock);
     for (;;) {
         fWake.wait(lock, [this] { return fStop || fQueue.Bytes.size() >= kBatchBytes; });

@@ -4,6 +4,7 @@
 #include "platform/nrerror.h"
 
 #include <QCoreApplication>
+#include <pthread.h>
 #include <cerrno>
 #include <exception>
 #include <memory>
@@ -45,6 +46,9 @@ template <class F> void StartCounted(F&& body) {
         throw;
     }
 }
+
+// The name top -H, perf and debuggers show for the thread (at most 15 characters).
+void NameThisThread(const char* name) { pthread_setname_np(pthread_self(), name); }
 
 // Runs (thread->*execute)() on a counted thread of its own; the thread frees the object
 // when it returns. If no thread can be started, the object is freed here.
@@ -174,6 +178,7 @@ void TCommWriter::Close() {
 }
 
 void TCommWriter::Execute(THandle hDevice, const std::shared_ptr<TCommSession>& Session) {
+    NameThisThread("nrcomm-write");
     for (;;) {
         std::shared_ptr<TTransfer> transfer;
         std::uint32_t generation = 0;
@@ -242,6 +247,7 @@ void TCommThread::Start(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCo
 
 void TCommThread::Execute() {
     if (hDevice == INVALID_HANDLE_VALUE) return;
+    NameThisThread("nrcomm-event");
     TCommSession& session = *fSession;
     while (!session.Terminated()) {
         std::uint32_t mask = 0;
@@ -286,6 +292,7 @@ void TMsgThread::Start(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session
 
 void TMsgThread::Execute() {
     if (!Com) return;
+    NameThisThread("nrcomm-msg");
     TCommSession& session = *fSession;
     TCommQueueItem item;
     while (session.Queue.Take(item)) {
