@@ -24,8 +24,9 @@ void TLinkAnalysisWorker::Feed(const std::uint8_t* data, std::size_t size, std::
         fQueue.Bytes.insert(fQueue.Bytes.end(), data, data + size);
         fQueue.Deliveries.push_back({size, time});
         const std::size_t after = fQueue.Bytes.size();
-        wake = before < kBatchBytes && after >= kBatchBytes;
-        behind = after >= kMaxQueued;
+        const std::size_t deliveries = fQueue.Deliveries.size();
+        wake = (before < kBatchBytes && after >= kBatchBytes) || deliveries == kBatchDeliveries;
+        behind = after >= kMaxQueued || deliveries >= kMaxDeliveries;
     }
     if (wake) fWake.notify_one();
     if (behind) {
@@ -54,6 +55,11 @@ void TLinkAnalysisWorker::Reset() {
     fAnalysis.Reset();
 }
 
+std::size_t TLinkAnalysisWorker::QueuedDeliveries() {
+    std::lock_guard lock(fQueueLock);
+    return fQueue.Deliveries.size();
+}
+
 void TLinkAnalysisWorker::AnalyseQueued() {
     {
         std::lock_guard lock(fQueueLock);
@@ -67,7 +73,7 @@ void TLinkAnalysisWorker::AnalyseQueued() {
     fWork.Clear();
     // A batch queued while the worker waited for a free core can be megabytes: its buffers
     // go back rather than stay with the worker.
-    if (fWork.Bytes.capacity() > kKeptBytes) fWork = TQueue{};
+    if (fWork.Bytes.capacity() > kKeptBytes || fWork.Deliveries.capacity() > 2 * kBatchDeliveries) fWork = TQueue{};
 }
 
 void TLinkAnalysisWorker::Run() {
@@ -78,7 +84,9 @@ void TLinkAnalysisWorker::Run() {
     pthread_setname_np(pthread_self(), "link-analysis");
     std::unique_lock lock(fQueueLock);
     for (;;) {
-        fWake.wait(lock, [this] { return fStop || fQueue.Bytes.size() >= kBatchBytes; });
+        fWake.wait(lock, [this] {
+            return fStop || fQueue.Bytes.size() >= kBatchBytes || fQueue.Deliveries.size() >= kBatchDeliveries;
+        });
         if (fStop) return;
         lock.unlock();
         {

@@ -7,13 +7,14 @@
 //                         first, on the caller's thread if the worker has not got to it
 //   Reset()               the queued bytes are dropped and the analysis starts again
 //
-// The worker wakes only when kBatchBytes are queued (a flood, or a minute or so of ship
-// rates) and analyses the batch in one pass; a host that shows the figures drains the
+// The worker wakes only when kBatchBytes or kBatchDeliveries are queued (a flood, or a
+// minute or so of ship rates; a port that delivers a byte or two at a time fills the
+// record count first) and analyses the batch in one pass; a host that shows the figures drains the
 // rest when it asks for them, so a link at ship rates costs the worker no wake-up at all.
 // It runs at the scheduler's idle priority: when the machine is busy (a flood on a small
 // laptop), receiving and showing come first and the analysis catches up afterwards.
-// Should it fall kMaxQueued bytes behind, Feed analyses the queue itself: memory stays
-// bounded and nothing is skipped.
+// Should it fall kMaxQueued bytes or kMaxDeliveries deliveries behind, Feed analyses the
+// queue itself: memory stays bounded and nothing is skipped.
 //
 // Threads: every member may be called from any thread; the host normally feeds from the
 // one thread that receives. Two locks: the queue's, held for a copy or a swap only, and
@@ -33,6 +34,9 @@ class TLinkAnalysisWorker {
 public:
     static constexpr std::size_t kBatchBytes = 64 * 1024;
     static constexpr std::size_t kMaxQueued = 4 * 1024 * 1024;
+    // Each delivery also queues a (size, time) record of 16 bytes.
+    static constexpr std::size_t kBatchDeliveries = 4096;
+    static constexpr std::size_t kMaxDeliveries = 64 * 1024;
     // What the worker's buffers keep between batches.
     static constexpr std::size_t kKeptBytes = 2 * kBatchBytes;
 
@@ -45,6 +49,8 @@ public:
     void LineErrors(unsigned errors);
     TLinkFigures Figures(std::int64_t now);
     void Reset();
+    // Deliveries queued and not yet analysed.
+    std::size_t QueuedDeliveries();
 
 private:
     struct TDelivery {

@@ -140,7 +140,7 @@ TEST(LinkAnalysisBadInput, GarbageIsCountedAndKeysBeyondTheLimitGoToOther) {
     const std::uint8_t binary[] = {0xB5, 0x62, 0x01, 0x07, 0x00, 0x00, 0xFF, '\r', '\n'};
     a.Feed(binary, sizeof binary, 0);
     a.Feed(std::string("$GPG\0GA,1\r\n", 11), 0);
-    for (int i = 0; i < 300; ++i) a.Feed(Sentence("$", "K" + std::to_string(i) + ",1") + "\r\n", 0);
+    for (int i = 0; i < 300; ++i) a.Feed(Sentence("$", std::string("K").append(std::to_string(i)).append(",1")) + "\r\n", 0);
     a.LineErrors(TLinkAnalysis::leFraming | TLinkAnalysis::leParity);
     a.LineErrors(TLinkAnalysis::leFraming | TLinkAnalysis::leBreak);
     a.LineErrors(TLinkAnalysis::leOverrun);
@@ -268,4 +268,12 @@ TEST(LinkAnalysisWorker, QueuedDeliveriesGiveTheFiguresOfTheAnalysisFedDirectly)
     EXPECT_EQ(worker.Figures(now).Bytes, stream.size() + large.size());
     worker.Reset();
     EXPECT_EQ(worker.Figures(now).Bytes, 0u);
+
+    // A port that delivers one byte at a time: the records of the deliveries stay bounded
+    // too, the worker thread asleep or not, and no byte is lost.
+    for (std::size_t i = 0; i < TLinkAnalysisWorker::kMaxDeliveries + 10; ++i) {
+        worker.Feed(reinterpret_cast<const std::uint8_t*>(stream.data() + i % stream.size()), 1, now);
+        ASSERT_LT(worker.QueuedDeliveries(), TLinkAnalysisWorker::kMaxDeliveries);
+    }
+    EXPECT_EQ(worker.Figures(now).Bytes, TLinkAnalysisWorker::kMaxDeliveries + 10);
 }
