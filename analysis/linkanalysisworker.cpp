@@ -73,7 +73,7 @@ void TLinkAnalysisWorker::AnalyseQueued() {
     fWork.Clear();
     // A batch queued while the worker waited for a free core can be megabytes: its buffers
     // go back rather than stay with the worker.
-    if (fWork.Bytes.capacity() > kKeptBytes || fWork.Deliveries.capacity() > 2 * kBatchDeliveries) fWork = TQueue{};
+    if (fWork.Bytes.capacity() > kKeptBytes || fWork.Deliveries.capacity() > kKeptDeliveries) fWork = TQueue{};
 }
 
 void TLinkAnalysisWorker::Run() {

@@ -7,10 +7,10 @@
 //                         first, on the caller's thread if the worker has not got to it
 //   Reset()               the queued bytes are dropped and the analysis starts again
 //
-// The worker wakes only when kBatchBytes or kBatchDeliveries are queued (a flood, or a
-// minute or so of ship rates; a port that delivers a byte or two at a time fills the
-// record count first) and analyses the batch in one pass; a host that shows the figures drains the
-// rest when it asks for them, so a link at ship rates costs the worker no wake-up at all.
+// The worker wakes only when kBatchBytes or kBatchDeliveries are queued (a flood, a
+// minute or so of ship rates, or a few seconds of a port that delivers a byte or two at a
+// time) and analyses the batch in one pass; a host that shows the figures drains the rest
+// when it asks for them, so a link at ship rates costs the worker few wake-ups.
 // It runs at the scheduler's idle priority: when the machine is busy (a flood on a small
 // laptop), receiving and showing come first and the analysis catches up afterwards.
 // Should it fall kMaxQueued bytes or kMaxDeliveries deliveries behind, Feed analyses the
@@ -39,6 +39,7 @@ public:
     static constexpr std::size_t kMaxDeliveries = 64 * 1024;
     // What the worker's buffers keep between batches.
     static constexpr std::size_t kKeptBytes = 2 * kBatchBytes;
+    static constexpr std::size_t kKeptDeliveries = 2 * kBatchDeliveries;
 
     TLinkAnalysisWorker();
     ~TLinkAnalysisWorker();
