@@ -72,6 +72,8 @@ public:
     // Called by SetActive (outside loading) before it opens or closes, whether or not the
     // state changes.
     virtual void ActiveChanging(bool) {}
+    // Called after every UseMainThread assignment, on the thread that made it.
+    virtual void UseMainThreadChanged() {}
     virtual void StartThreads();
     virtual void StopThreads();
     virtual void ExecuteThreadIO(TnrThreadIO* Thread);
@@ -111,7 +113,10 @@ public:
     void SetDataProcessor(TnrCustomDataProcessor* Value);
 
     bool UseMainThread() const { return fUseMainThread.load(std::memory_order_relaxed); }
-    void SetUseMainThread(bool Value) { fUseMainThread.store(Value, std::memory_order_relaxed); }
+    void SetUseMainThread(bool Value) {
+        fUseMainThread.store(Value, std::memory_order_relaxed);
+        UseMainThreadChanged();
+    }
 
     // The terminal: a QLineEdit, QPlainTextEdit or QTextEdit (see nrterminal.h).
     QWidget* Terminal() const { return fTerminal; }

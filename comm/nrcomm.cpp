@@ -316,7 +316,8 @@ bool TnrCustomComm::ShutDown(bool Purge) {
 
 void TnrCustomComm::StartThreads() {
     if (CurrentSession()) return;
-    auto session = std::make_shared<TCommSession>(Handle());
+    auto session = std::make_shared<TCommSession>(this, Handle());
+    session->SetToMainThread(UseMainThread());
     // The message thread first: the event thread may post at once. The queue accepts
     // posts before the message thread runs, so no pause is needed.
     TMsgThread::Start(this, session);
@@ -329,6 +330,10 @@ void TnrCustomComm::StartThreads() {
     }
     std::lock_guard g(fSessionLock);
     fSession = std::move(session);
+}
+
+void TnrCustomComm::UseMainThreadChanged() {
+    if (const auto session = CurrentSession()) session->SetToMainThread(UseMainThread());
 }
 
 void TnrCustomComm::StopThreads() {
@@ -390,7 +395,7 @@ void TnrCustomComm::ProcessCommEvent(const TMessage& Msg) {
                     TCommQueueItem more;
                     more.Msg.Msg = CommMsgComEvent();
                     more.Msg.WParam = EV_RXCHAR;
-                    session->Queue.Post(more);
+                    session->Post(more);
                 }
             }
         }

@@ -149,6 +149,7 @@ public:
     void DoClose() override;
     void StartThreads() override;
     void StopThreads() override;
+    void UseMainThreadChanged() override;
     void SendChar(char16_t Ch) override;
     void SendString(const QByteArray& S) override;
     void SendData(const std::uint8_t* Buff, std::uint32_t N) override;
@@ -319,7 +320,7 @@ protected:
     std::uint32_t fLastOpenError = 0;
 
 private:
-    friend class TMsgThread;
+    friend class TCommSession;
 
     struct TMonitorLinks {
         QObject* CTS = nullptr;

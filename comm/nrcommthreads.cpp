@@ -61,6 +61,24 @@ template <class TThread> void RunAndFree(std::unique_ptr<TThread> thread, void (
     thread.release(); // the thread owns it now
 }
 
+// A receive-only mask behind an unprocessed item with EV_RXCHAR is merged into it: that
+// item's processing reads every byte waiting by then. False when merged.
+bool AppendMerged(std::deque<TCommQueueItem>& items, const TCommQueueItem& item) {
+    const bool receiveOnly = item.Kind == TCommQueueItem::ciMessage && item.Msg.WParam == EV_RXCHAR;
+    if (receiveOnly && !items.empty()) {
+        const TCommQueueItem& last = items.back();
+        if (last.Kind == TCommQueueItem::ciMessage && last.Msg.Msg == item.Msg.Msg &&
+            (last.Msg.WParam & EV_RXCHAR))
+            return false;
+    }
+    items.push_back(item);
+    return true;
+}
+
+// Orders what the posting thread wrote before a queued call with what the call reads:
+// Qt's event queue orders them, but inside Qt, where a race checker can't see it.
+std::mutex gMainHandOff;
+
 } // namespace
 
 std::uint32_t CommMsgComEvent() {
@@ -82,15 +100,7 @@ int CommThreadsRunning() {
 bool TCommQueue::Post(const TCommQueueItem& item) {
     std::lock_guard g(fLock);
     if (fClosed) return false;
-    const bool receiveOnly = item.Kind == TCommQueueItem::ciMessage && item.Msg.WParam == EV_RXCHAR;
-    if (receiveOnly && !fItems.empty()) {
-        const TCommQueueItem& last = fItems.back();
-        if (last.Kind == TCommQueueItem::ciMessage && last.Msg.Msg == item.Msg.Msg &&
-            (last.Msg.WParam & EV_RXCHAR))
-            return true;
-    }
-    fItems.push_back(item);
-    fChanged.notify_one();
+    if (AppendMerged(fItems, item)) fChanged.notify_one();
     return true;
 }
 
@@ -210,17 +220,106 @@ void TCommWriter::Execute(THandle hDevice, const std::shared_ptr<TCommSession>& 
             TCommQueueItem item;
             item.Kind = TCommQueueItem::ciSendFailed;
             item.Msg.WParam = error;
-            Session->Queue.Post(item);
+            Session->Post(item);
         }
     }
 }
 
 // --- TCommSession ---
 
+bool TCommSession::Post(const TCommQueueItem& item) {
+    QCoreApplication* app = QCoreApplication::instance();
+    if (!fToMainThread.load(std::memory_order_acquire) || !app) return Queue.Post(item);
+    {
+        std::lock_guard g(fMainLock);
+        if (Terminated()) return false;
+        AppendMerged(fMainItems, item);
+        if (fMainCallQueued) return true;
+        fMainCallQueued = true;
+    }
+    QueueMainCall(app);
+    return true;
+}
+
+void TCommSession::QueueMainCall(QCoreApplication* app) {
+    // A weak reference: a call still queued after the open ended holds nothing (the
+    // session's wake-up event is a descriptor) and finds nothing to do.
+    std::unique_lock handOff(gMainHandOff);
+    QMetaObject::invokeMethod(
+        app,
+        [weak = weak_from_this()] {
+            { std::lock_guard visible(gMainHandOff); }
+            if (const auto session = weak.lock()) session->DeliverToMainThread();
+        },
+        Qt::QueuedConnection);
+}
+
+void TCommSession::DeliverToMainThread() {
+    std::lock_guard lk(ProcessLock);
+    std::deque<TCommQueueItem> items;
+    {
+        std::lock_guard g(fMainLock);
+        items.swap(fMainItems);
+    }
+    // Only the items waiting now: arrivals during their processing go to a new call, so
+    // a flood can't keep the user-interface thread from its other events.
+    for (const TCommQueueItem& item : items) {
+        if (Terminated()) return;
+        Process(item);
+    }
+    QCoreApplication* app = QCoreApplication::instance();
+    {
+        std::lock_guard g(fMainLock);
+        if (fMainItems.empty() || Terminated() || !app) {
+            fMainCallQueued = false;
+            return;
+        }
+    }
+    QueueMainCall(app);
+}
+
+void TCommSession::Process(const TCommQueueItem& item) {
+    TnrCustomComm* const Com = fCom;
+    try {
+        switch (item.Kind) {
+        case TCommQueueItem::ciMessage:
+            Com->ProcessCommEvent(item.Msg);
+            break;
+        case TCommQueueItem::ciDeviceFailed: {
+            // Bytes that arrived before the device went and can still be read are
+            // delivered before the close.
+            TComStat stat;
+            if (ClearCommError(Com->Handle(), nullptr, &stat) && stat.cbInQue > 0) {
+                TMessage msg;
+                msg.Msg = CommMsgComEvent();
+                msg.WParam = EV_RXCHAR;
+                Com->ProcessCommEvent(msg);
+            }
+            // A handler may have closed (or closed and reopened) the port meanwhile.
+            if (!Terminated() && Com->ShutDown(false)) Com->DeviceVanished();
+            break;
+        }
+        case TCommQueueItem::ciSendFailed:
+            Com->DoCommError(0, static_cast<std::uint32_t>(item.Msg.WParam), TComStateFlags{});
+            break;
+        }
+    } catch (const std::exception& e) {
+        // Raised outside event processing (which reports its own through the fatal-error
+        // path), e.g. by OnCommError of a failed send: show it like any exception that
+        // reaches the event loop, instead of ending the program.
+        ShowException(QString::fromUtf8(e.what()));
+    } catch (...) {
+        ShowException(QStringLiteral("Unknown exception"));
+    }
+}
+
 void TCommSession::Terminate() {
     fTerminated.store(true, std::memory_order_release);
     WakeUp.Set();
-    Gate.Close();
+    {
+        std::lock_guard g(fMainLock);
+        fMainItems.clear();
+    }
     Queue.Close();
     std::shared_ptr<TCommWriter> writer;
     {
@@ -260,7 +359,7 @@ void TCommThread::Execute() {
                 TCommQueueItem item;
                 item.Msg.Msg = CommMsgComEvent();
                 item.Msg.WParam = mask;
-                if (!session.Queue.Post(item)) return; // the message thread has ended: so has this open
+                if (!session.Post(item)) return; // this open has ended
             }
             break;
         case TnrWaitResult::wrWoken:
@@ -274,7 +373,7 @@ void TCommThread::Execute() {
             // owner expects it.
             TCommQueueItem item;
             item.Kind = TCommQueueItem::ciDeviceFailed;
-            session.Queue.Post(item);
+            session.Post(item);
             return;
         }
         }
@@ -297,59 +396,12 @@ void TMsgThread::Execute() {
     TCommQueueItem item;
     while (session.Queue.Take(item)) {
         if (item.Kind == TCommQueueItem::ciMessage && item.Msg.Msg == CommMsgQuitComEvent()) break;
-        {
-            std::lock_guard lk(session.ProcessLock);
-            if (session.Terminated()) break;
-            // The component is alive while the lock is held and the session not
-            // terminated: its destruction closes the port, which terminates the session
-            // under this lock.
-            if (!Com->UseMainThread() || !QCoreApplication::instance()) {
-                Handle(item);
-                continue;
-            }
-        }
+        std::lock_guard lk(session.ProcessLock);
+        if (session.Terminated()) break;
         glMsg = item.Msg;
-        // Closed gate (a close has begun): the event is dropped.
-        session.Gate.Run([this, &item] { DeliverEvent(item); });
+        // The component is alive while the lock is held and the session not terminated:
+        // its destruction closes the port, which terminates the session under this lock.
+        session.Process(item);
     }
     session.Queue.Close();
-}
-
-void TMsgThread::DeliverEvent(const TCommQueueItem& item) {
-    std::lock_guard lk(fSession->ProcessLock);
-    if (!fSession->Terminated()) Handle(item);
-}
-
-void TMsgThread::Handle(const TCommQueueItem& item) {
-    try {
-        switch (item.Kind) {
-        case TCommQueueItem::ciMessage:
-            Com->ProcessCommEvent(item.Msg);
-            break;
-        case TCommQueueItem::ciDeviceFailed: {
-            // Bytes that arrived before the device went and can still be read are
-            // delivered before the close.
-            TComStat stat;
-            if (ClearCommError(Com->Handle(), nullptr, &stat) && stat.cbInQue > 0) {
-                TMessage msg;
-                msg.Msg = CommMsgComEvent();
-                msg.WParam = EV_RXCHAR;
-                Com->ProcessCommEvent(msg);
-            }
-            // A handler may have closed (or closed and reopened) the port meanwhile.
-            if (!fSession->Terminated() && Com->ShutDown(false)) Com->DeviceVanished();
-            break;
-        }
-        case TCommQueueItem::ciSendFailed:
-            Com->DoCommError(0, static_cast<std::uint32_t>(item.Msg.WParam), TComStateFlags{});
-            break;
-        }
-    } catch (const std::exception& e) {
-        // Raised outside event processing (which reports its own through the fatal-error
-        // path), e.g. by OnCommError of a failed send: show it like any exception that
-        // reaches the event loop, instead of ending the program.
-        ShowException(QString::fromUtf8(e.what()));
-    } catch (...) {
-        ShowException(QStringLiteral("Unknown exception"));
-    }
 }

@@ -1,42 +1,50 @@
 // The two threads that serve an open serial port, and what they share with it.
 //
 //   TCommThread    the event thread: waits on the port for the events of the mask and
-//                  posts every completed mask, as "nrCommMsgComEvent", to the message
-//                  thread's queue. When the wait fails (the device is gone) it posts a
-//                  device-failed item instead and ends.
+//                  hands every completed mask, as "nrCommMsgComEvent", to the thread that
+//                  processes events: straight to the user-interface thread when
+//                  UseMainThread is true and there is an application object, else to the
+//                  message thread's queue. When the wait fails (the device is gone) it
+//                  hands on a device-failed item instead and ends.
 //   TMsgThread     the message thread: takes the queued items one by one, in order, and
-//                  has the component process each: on the user-interface thread, waiting
-//                  for it, when UseMainThread is true and there is an application object;
-//                  else on itself. A device-failed item closes the port the same way, so
-//                  the close never overlaps an event being processed and its OnClose runs
-//                  on the user-interface thread.
+//                  has the component process each on itself. A device-failed item closes
+//                  the port the same way, so the close never overlaps an event being
+//                  processed. While events go to the user-interface thread it only waits
+//                  for the end of the open.
 //   TCommSession   the state a component and its two threads share for one open: the
-//                  queue, the event thread's wake-up event, the hand-off gate and the
-//                  processing lock. All three hold it by shared reference; whoever lets go
-//                  last frees it, so a thread still ending after the component was closed
-//                  or destroyed only ever touches the session.
-//   TCommQueue     the message thread's queue of items. Posting to it after the message
-//                  thread has ended is refused.
+//                  queue, the items waiting for the user-interface thread, the event
+//                  thread's wake-up event and the processing lock. All three hold it by
+//                  shared reference; whoever lets go last frees it, so a thread still
+//                  ending after the component was closed or destroyed only ever touches
+//                  the session.
+//   TCommQueue     a queue of items. Posting to it after it was closed is refused.
 //   TCommWriter    the writer thread of an open port, started at its first send: it hands
 //                  queued transfers to the driver one after the other, so a send that
 //                  returns before its bytes are written (SendData) keeps its own copy and
 //                  the bytes of successive sends keep their order. A queued transfer that
-//                  fails is reported through the message thread (DoCommError).
+//                  fails is reported through the thread that processes events (DoCommError).
+//
+// Why the event thread posts to the user-interface thread itself: a hop through the
+// message thread, which then waits for the user-interface thread, costs two more thread
+// wake-ups per arrival (the message thread woken by the post, and again when the
+// processing is done) and buys nothing the user-interface thread's own queue doesn't
+// give: the items keep their order, one call on the user-interface thread takes every
+// item waiting by then, and a close still drops what has not started.
 //
 // The registered messages "nrCommMsgComEvent" and "nrCommMsgQuitComEvent" are registered
 // by nrcommModule at start-up, or at first use.
 //
 // Threads and locks:
 //   - The event thread never touches the component: it uses the port handle it took at
-//     start, the session's wake-up event and the queue.
-//   - The message thread touches the component only while it holds the session's
+//     start, the session's wake-up event and the session's two item lists.
+//   - Items are processed, on whichever thread, only while it holds the session's
 //     ProcessLock and has found the session not terminated. TnrCustomComm::StopThreads sets
 //     Terminated under that same lock, and every close goes through it, so a component
 //     can't be closed or destroyed under an event being processed, and nothing processes
 //     after a close has begun. The lock is recursive: a handler may close the port (or
 //     destroy the component) from inside the processing.
 //   - Both threads free themselves when they end; nobody joins them. Closing wakes both at
-//     once (queue closed, wake-up event set, gate closed), so they end promptly.
+//     once (queue closed, wake-up event set), so they end promptly.
 #pragma once
 
 #include "nrapplication.h"
@@ -46,6 +54,7 @@
 #include "platform/nrserialapi.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 
 #include <atomic>
 #include <condition_variable>
@@ -124,14 +133,24 @@ private:
 
 class TCommSession : public std::enable_shared_from_this<TCommSession> {
 public:
-    explicit TCommSession(THandle hDevice) : fDevice(hDevice) {}
+    // Com is only used on the thread that processes events, under ProcessLock and while
+    // the session is not terminated.
+    TCommSession(TnrCustomComm* Com, THandle hDevice) : fCom(Com), fDevice(hDevice) {}
 
-    // Guards the message thread's use of the component, event processing and the close.
+    // Guards event processing, on whichever thread, and the close.
     std::recursive_mutex ProcessLock;
+    // The message thread's queue.
     TCommQueue Queue;
     // The event thread's "ovl" event: set to end a pending wait.
     TnrEvent WakeUp;
-    TnrMainThreadGate Gate;
+
+    // Hands an item to the thread that processes events: to the user-interface thread
+    // while events go there (see SetToMainThread), else to the message thread's queue.
+    // False once the session has ended.
+    bool Post(const TCommQueueItem& item);
+    // Whether events go to the user-interface thread; the component keeps it equal to its
+    // UseMainThread. Items already handed on stay where they are.
+    void SetToMainThread(bool Value) { fToMainThread.store(Value, std::memory_order_release); }
 
     // Set under ProcessLock; read anywhere.
     bool Terminated() const { return fTerminated.load(std::memory_order_acquire); }
@@ -144,9 +163,23 @@ public:
     // running or the session has ended.
     std::shared_ptr<TCommWriter> Writer(bool Start);
 
+    // Processes one item: with ProcessLock held and the session not terminated.
+    void Process(const TCommQueueItem& item);
+
 private:
+    // Runs on the user-interface thread: processes the items waiting for it by then.
+    void DeliverToMainThread();
+    void QueueMainCall(QCoreApplication* app);
+
+    TnrCustomComm* const fCom;
     const THandle fDevice;
     std::atomic<bool> fTerminated{false};
+    std::atomic<bool> fToMainThread{false};
+    // Items for the user-interface thread; fMainCallQueued while a call to take them is
+    // on its way, so a burst of arrivals costs one call.
+    std::mutex fMainLock;
+    std::deque<TCommQueueItem> fMainItems;
+    bool fMainCallQueued = false;
     std::mutex fWriterLock;
     std::shared_ptr<TCommWriter> fWriter;
 };
@@ -174,10 +207,6 @@ public:
 private:
     TMsgThread(TnrCustomComm* Com, std::shared_ptr<TCommSession> Session);
     void Execute();
-    // Runs one item: with ProcessLock held and the session not terminated.
-    void Handle(const TCommQueueItem& item);
-    // Processes glMsg unless the port is being closed (runs on the user-interface thread).
-    void DeliverEvent(const TCommQueueItem& item);
 
     TnrCustomComm* const Com;
     const std::shared_ptr<TCommSession> fSession;

@@ -398,6 +398,27 @@ TEST_F(CommPty, AnEventBeingProcessedOnTheMessageThreadNeverOverlapsAClose) {
     }
 }
 
+TEST_F(CommPty, AnEventWaitingForTheUserInterfaceThreadIsDroppedWhenTheComponentGoes) {
+    auto* com = new TnrComm;
+    com->SetComPortNo(201);
+    int calls = 0;
+    com->OnAfterReceive = [&](QObject*, const std::uint8_t*, std::uint32_t) { ++calls; };
+    com->SetActive(true);
+    ASSERT_TRUE(com->Active());
+    // The event thread hands the event on at once; it waits for this thread's event loop.
+    ASSERT_EQ(::write(Pty->MasterFd(), "a", 1), 1);
+    QThread::msleep(50);
+    EXPECT_EQ(calls, 0);
+    ASSERT_TRUE(WaitUntil([&] { return calls == 1; }));
+    // Destroyed with an event waiting: the waiting call must not touch it (the sanitizer
+    // builds see a use after free).
+    ASSERT_EQ(::write(Pty->MasterFd(), "b", 1), 1);
+    QThread::msleep(50);
+    delete com;
+    ProcessEventsFor(std::chrono::milliseconds(50));
+    EXPECT_EQ(calls, 1);
+}
+
 TEST_F(CommPty, AHandlerMayCloseOrDestroyItsComponent) {
     TFeeder feeder(Pty->MasterFd(), Pattern(1024 * 1024, 6), 8192, TFeeder::kForever);
     {
