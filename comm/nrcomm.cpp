@@ -318,6 +318,7 @@ void TnrCustomComm::StartThreads() {
     if (CurrentSession()) return;
     auto session = std::make_shared<TCommSession>(this, Handle());
     session->SetToMainThread(UseMainThread());
+    session->SetEventInterval(EventInterval());
     // The message thread first: the event thread may post at once. The queue accepts
     // posts before the message thread runs, so no pause is needed.
     TMsgThread::Start(this, session);
@@ -330,6 +331,11 @@ void TnrCustomComm::StartThreads() {
     }
     std::lock_guard g(fSessionLock);
     fSession = std::move(session);
+}
+
+void TnrCustomComm::SetEventInterval(std::uint32_t Ms) {
+    fEventInterval.store(std::min<std::uint32_t>(Ms, 1000), std::memory_order_relaxed);
+    if (const auto session = CurrentSession()) session->SetEventInterval(EventInterval());
 }
 
 void TnrCustomComm::UseMainThreadChanged() {

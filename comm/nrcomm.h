@@ -195,6 +195,13 @@ public:
         return TTraceStates::FromBits(fTraceStates.load(std::memory_order_relaxed));
     }
     void SetTraceStates(TTraceStates Value);
+    // Milliseconds: a receive event that comes sooner than this after the one before is
+    // held until the interval is over, and the bytes that arrive meanwhile are delivered
+    // with it. A stream of small arrivals then costs one delivery an interval instead of
+    // one an arrival; a lone arrival is never held. 0 (the default): every event as it
+    // comes. At most 1000; takes effect at the next event.
+    std::uint32_t EventInterval() const { return fEventInterval.load(std::memory_order_relaxed); }
+    void SetEventInterval(std::uint32_t Ms);
     std::uint16_t BufferInSize() const { return fBufferInSize; }
     void SetBufferInSize(std::uint16_t Value);
     std::uint16_t BufferOutSize() const { return fBufferOutSize; }
@@ -298,6 +305,7 @@ protected:
     QString LastErrorString;
     std::atomic<std::uint32_t> fTotalSent{0};
     std::atomic<std::uint32_t> fTotalReceived{0};
+    std::atomic<std::uint32_t> fEventInterval{0};
     std::atomic<std::uint16_t> fTraceStates{0};
     // What ReadyForRead last told the owner, the bound of ReadAll(Buffer).
     mutable std::atomic<std::uint32_t> fReportedReady{0};

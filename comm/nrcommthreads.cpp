@@ -348,6 +348,12 @@ void TCommThread::Execute() {
     if (hDevice == INVALID_HANDLE_VALUE) return;
     NameThisThread("nrcomm-event");
     TCommSession& session = *fSession;
+    // A receive event that comes within the interval of the event before it is part of
+    // a stream: it is held until the interval after the last post is over. The event
+    // before is the one seen, not the one posted: the bytes that came during a hold
+    // report themselves again right after it (the held event's processing reads them),
+    // and a lone arrival after the stream must not be held for that.
+    std::chrono::steady_clock::time_point lastPost{}, lastEvent{};
     while (!session.Terminated()) {
         std::uint32_t mask = 0;
         const TnrWaitResult result = WaitCommEvent(hDevice, mask, &session.WakeUp);
@@ -356,10 +362,15 @@ void TCommThread::Execute() {
         case TnrWaitResult::wrEvent:
             // An empty mask: the event mask was changed; the next wait uses the new one.
             if (mask != 0) {
+                const auto arrived = std::chrono::steady_clock::now();
+                const bool held = mask == EV_RXCHAR && arrived - lastEvent < Interval();
+                lastEvent = arrived;
+                if (held && !HoldUntil(lastPost + Interval())) return; // closed while held
                 TCommQueueItem item;
                 item.Msg.Msg = CommMsgComEvent();
                 item.Msg.WParam = mask;
                 if (!session.Post(item)) return; // this open has ended
+                lastPost = std::chrono::steady_clock::now();
             }
             break;
         case TnrWaitResult::wrWoken:
@@ -378,6 +389,20 @@ void TCommThread::Execute() {
         }
         }
     }
+}
+
+std::chrono::milliseconds TCommThread::Interval() const {
+    return std::chrono::milliseconds(fSession->EventInterval());
+}
+
+bool TCommThread::HoldUntil(std::chrono::steady_clock::time_point due) {
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= due) return true;
+    // Only a close sets the wake-up event meanwhile; bytes arriving now stay in the
+    // driver's queue and the held event's processing reads them too.
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+    fSession->WakeUp.WaitFor(static_cast<int>(left.count()));
+    return !fSession->Terminated();
 }
 
 // --- TMsgThread ---

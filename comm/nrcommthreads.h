@@ -4,8 +4,11 @@
 //                  hands every completed mask, as "nrCommMsgComEvent", to the thread that
 //                  processes events: straight to the user-interface thread when
 //                  UseMainThread is true and there is an application object, else to the
-//                  message thread's queue. When the wait fails (the device is gone) it
-//                  hands on a device-failed item instead and ends.
+//                  message thread's queue. With an EventInterval, a receive event that
+//                  comes sooner than that after the one before is held until the interval
+//                  is over, without waiting on the port meanwhile, so a stream of small
+//                  arrivals wakes both threads once an interval. When the wait fails (the
+//                  device is gone) it hands on a device-failed item instead and ends.
 //   TMsgThread     the message thread: takes the queued items one by one, in order, and
 //                  has the component process each on itself. A device-failed item closes
 //                  the port the same way, so the close never overlaps an event being
@@ -57,6 +60,7 @@
 #include <QCoreApplication>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -151,6 +155,9 @@ public:
     // Whether events go to the user-interface thread; the component keeps it equal to its
     // UseMainThread. Items already handed on stay where they are.
     void SetToMainThread(bool Value) { fToMainThread.store(Value, std::memory_order_release); }
+    // The component's EventInterval, in milliseconds, for the event thread.
+    void SetEventInterval(std::uint32_t Ms) { fEventInterval.store(Ms, std::memory_order_relaxed); }
+    std::uint32_t EventInterval() const { return fEventInterval.load(std::memory_order_relaxed); }
 
     // Set under ProcessLock; read anywhere.
     bool Terminated() const { return fTerminated.load(std::memory_order_acquire); }
@@ -175,6 +182,7 @@ private:
     const THandle fDevice;
     std::atomic<bool> fTerminated{false};
     std::atomic<bool> fToMainThread{false};
+    std::atomic<std::uint32_t> fEventInterval{0};
     // Items for the user-interface thread; fMainCallQueued while a call to take them is
     // on its way, so a burst of arrivals costs one call.
     std::mutex fMainLock;
@@ -192,6 +200,10 @@ public:
 private:
     TCommThread(TnrCustomComm* Com, THandle hDevice, std::shared_ptr<TCommSession> Session);
     void Execute();
+    // The session's EventInterval.
+    std::chrono::milliseconds Interval() const;
+    // Waits until due without waiting on the port; false when the open ended meanwhile.
+    bool HoldUntil(std::chrono::steady_clock::time_point due);
 
     // Only identifies the component served; never dereferenced here.
     TnrCustomComm* const Com;

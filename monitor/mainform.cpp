@@ -30,6 +30,8 @@
 
 namespace {
 
+constexpr std::uint32_t kReceiveEventIntervalMs = 8;
+
 // The system's long time format without the time zone that Qt's long format adds.
 QString LongTimeText(const QTime& time) {
     const QLocale locale = QLocale::system();
@@ -284,6 +286,10 @@ void TForm1::ConfigurePort(TnrComm* com) {
     com->SetRS485Mode(false);
     com->SetEnumPorts(epQuickAll);
     com->SetUseMainThread(true);
+    // A pane shows new lines at most once per 10 ms frame: arrivals closer together than
+    // that (a UART's FIFO at 38400 baud, a USB adapter's short latency timer) are taken
+    // together, and a line still reaches the screen within a frame and a half of its CR.
+    com->SetEventInterval(kReceiveEventIntervalMs);
     com->SetTerminalUsage(tuNone);
     com->SetTerminalEcho(false);
     com->Loaded();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -25,6 +26,15 @@ void TnrEvent::Pulse() {
 bool TnrEvent::TryConsume() {
     std::uint64_t value = 0;
     return ::read(fFd, &value, sizeof value) == static_cast<ssize_t>(sizeof value) && value > 0;
+}
+
+bool TnrEvent::WaitFor(int TimeoutMs) const {
+    pollfd fd{fFd, POLLIN, 0};
+    int ready;
+    do
+        ready = ::poll(&fd, 1, TimeoutMs);
+    while (ready < 0 && errno == EINTR);
+    return ready > 0;
 }
 
 namespace {

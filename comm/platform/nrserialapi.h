@@ -158,6 +158,8 @@ public:
     void Pulse();
     // True when the event was signalled, consuming the signal.
     bool TryConsume();
+    // Waits up to TimeoutMs for the event, without consuming it; true when signalled.
+    bool WaitFor(int TimeoutMs) const;
     int Fd() const { return fFd; }
 
 private:

@@ -419,6 +419,34 @@ TEST_F(CommPty, AnEventWaitingForTheUserInterfaceThreadIsDroppedWhenTheComponent
     EXPECT_EQ(calls, 1);
 }
 
+TEST_F(CommPty, AnEventIntervalDeliversAStreamTogetherAndALoneArrivalAtOnce) {
+    TnrComm com;
+    TReceived got;
+    got.Attach(com);
+    com.SetComPortNo(201);
+    com.SetEventInterval(5000);
+    EXPECT_EQ(com.EventInterval(), 1000u);
+    com.SetActive(true);
+    ASSERT_TRUE(com.Active());
+    // 30 arrivals 10 ms apart: the first goes at once, the rest wait for the interval's
+    // end and come in one delivery.
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(::write(Pty->MasterFd(), "s", 1), 1);
+        ProcessEventsFor(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 30; }));
+    const int streamCalls = got.Calls;
+    if (std::chrono::steady_clock::now() - start < std::chrono::milliseconds(900)) {
+        EXPECT_LE(streamCalls, 2);
+    }
+    // After a quiet interval an arrival is not held.
+    ProcessEventsFor(std::chrono::milliseconds(1100));
+    ASSERT_EQ(::write(Pty->MasterFd(), "x", 1), 1);
+    EXPECT_TRUE(WaitUntil([&] { return got.Size() == 31; }, std::chrono::milliseconds(600)));
+    com.SetActive(false);
+}
+
 TEST_F(CommPty, AHandlerMayCloseOrDestroyItsComponent) {
     TFeeder feeder(Pty->MasterFd(), Pattern(1024 * 1024, 6), 8192, TFeeder::kForever);
     {
