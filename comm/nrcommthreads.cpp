@@ -4,6 +4,7 @@
 #include "platform/nrerror.h"
 
 #include <QCoreApplication>
+#include <QTimer>
 #include <pthread.h>
 #include <cerrno>
 #include <exception>
@@ -275,7 +276,12 @@ void TCommSession::DeliverToMainThread() {
             return;
         }
     }
-    QueueMainCall(app);
+    // More came meanwhile (a flood). Through a timer, not a posted call: a call posted
+    // from inside a posted call is taken before the event loop gets back to its timers,
+    // and the owner's timers (a status refresh) would never run during a flood.
+    QTimer::singleShot(std::chrono::milliseconds(1), Qt::PreciseTimer, app, [weak = weak_from_this()] {
+        if (const auto session = weak.lock()) session->DeliverToMainThread();
+    });
 }
 
 void TCommSession::Process(const TCommQueueItem& item) {
