@@ -13,7 +13,21 @@ bool IsMainThread() {
 }
 
 namespace {
+// Qt's event queue orders a post with the call it queues, but inside Qt, where a race
+// checker can't see it; holding this across the post, and taking it before the call runs,
+// makes that order visible.
 std::mutex gHandOff;
+} // namespace
+
+void PostToMainThread(QCoreApplication* app, std::function<void()> call) {
+    std::unique_lock handOff(gHandOff);
+    QMetaObject::invokeMethod(
+        app,
+        [call = std::move(call)] {
+            { std::lock_guard visible(gHandOff); }
+            call();
+        },
+        Qt::QueuedConnection);
 }
 
 struct TnrMainThreadGate::TCall {
@@ -38,35 +52,25 @@ bool TnrMainThreadGate::Run(const std::function<void()>& call) {
     auto state = std::make_shared<TCall>();
     // The call captures the caller's stack by reference: it either runs while the caller
     // waits below, or is abandoned before it starts and never runs.
-    // The call object is written here, inside invokeMethod, and read on the user-interface
-    // thread. Qt's event queue orders the two, but inside Qt, where a race checker can't
-    // see it; holding gHandOff across the post, and taking it before the call reads
-    // anything, makes that order visible.
-    std::unique_lock handOff(gHandOff);
-    QMetaObject::invokeMethod(
-        app,
-        [shared, state, &call] {
-            { std::lock_guard visible(gHandOff); }
-            {
-                std::lock_guard g(shared->lock);
-                if (state->abandoned || shared->closed) {
-                    state->abandoned = true;
-                    shared->changed.notify_all();
-                    return;
-                }
-                state->started = true;
-            }
-            try {
-                call();
-            } catch (...) {
-                state->error = std::current_exception();
-            }
+    PostToMainThread(app, [shared, state, &call] {
+        {
             std::lock_guard g(shared->lock);
-            state->done = true;
-            shared->changed.notify_all();
-        },
-        Qt::QueuedConnection);
-    handOff.unlock();
+            if (state->abandoned || shared->closed) {
+                state->abandoned = true;
+                shared->changed.notify_all();
+                return;
+            }
+            state->started = true;
+        }
+        try {
+            call();
+        } catch (...) {
+            state->error = std::current_exception();
+        }
+        std::lock_guard g(shared->lock);
+        state->done = true;
+        shared->changed.notify_all();
+    });
 
     std::unique_lock lk(shared->lock);
     shared->changed.wait(lk, [&] { return state->done || state->abandoned || (shared->closed && !state->started); });

@@ -2,6 +2,7 @@
 // error displays.
 //
 //   IsMainThread()        true on the thread that runs the QCoreApplication.
+//   PostToMainThread(app, call)  queues a call on the user-interface thread and returns.
 //   TnrMainThreadGate     runs a call on the user-interface thread and waits for it;
 //                         Close() makes a pending or later call return without running,
 //                         so a thread being stopped is never stuck in a hand-off.
@@ -22,6 +23,11 @@
 #include <mutex>
 
 bool IsMainThread();
+
+class QCoreApplication;
+// Queues call on app's thread and returns at once. What the posting thread wrote before
+// is visible to the call, to a race checker too.
+void PostToMainThread(QCoreApplication* app, std::function<void()> call);
 
 class TnrMainThreadGate {
 public:

@@ -76,10 +76,6 @@ bool AppendMerged(std::deque<TCommQueueItem>& items, const TCommQueueItem& item)
     return true;
 }
 
-// Orders what the posting thread wrote before a queued call with what the call reads:
-// Qt's event queue orders them, but inside Qt, where a race checker can't see it.
-std::mutex gMainHandOff;
-
 } // namespace
 
 std::uint32_t CommMsgComEvent() {
@@ -238,21 +234,16 @@ bool TCommSession::Post(const TCommQueueItem& item) {
         if (fMainCallQueued) return true;
         fMainCallQueued = true;
     }
-    QueueMainCall(app);
+    PostToMainThread(app, MainCall());
     return true;
 }
 
-void TCommSession::QueueMainCall(QCoreApplication* app) {
+std::function<void()> TCommSession::MainCall() {
     // A weak reference: a call still queued after the open ended holds nothing (the
     // session's wake-up event is a descriptor) and finds nothing to do.
-    std::unique_lock handOff(gMainHandOff);
-    QMetaObject::invokeMethod(
-        app,
-        [weak = weak_from_this()] {
-            { std::lock_guard visible(gMainHandOff); }
-            if (const auto session = weak.lock()) session->DeliverToMainThread();
-        },
-        Qt::QueuedConnection);
+    return [weak = weak_from_this()] {
+        if (const auto session = weak.lock()) session->DeliverToMainThread();
+    };
 }
 
 void TCommSession::DeliverToMainThread() {
@@ -279,9 +270,7 @@ void TCommSession::DeliverToMainThread() {
     // More came meanwhile (a flood). Through a timer, not a posted call: a call posted
     // from inside a posted call is taken before the event loop gets back to its timers,
     // and the owner's timers (a status refresh) would never run during a flood.
-    QTimer::singleShot(std::chrono::milliseconds(1), Qt::PreciseTimer, app, [weak = weak_from_this()] {
-        if (const auto session = weak.lock()) session->DeliverToMainThread();
-    });
+    QTimer::singleShot(std::chrono::milliseconds(1), Qt::PreciseTimer, app, MainCall());
 }
 
 void TCommSession::Process(const TCommQueueItem& item) {

@@ -64,6 +64,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -176,7 +177,8 @@ public:
 private:
     // Runs on the user-interface thread: processes the items waiting for it by then.
     void DeliverToMainThread();
-    void QueueMainCall(QCoreApplication* app);
+    // The call, for the user-interface thread, that runs DeliverToMainThread.
+    std::function<void()> MainCall();
 
     TnrCustomComm* const fCom;
     const THandle fDevice;
