@@ -13,6 +13,13 @@
 
 namespace {
 
+// 1 KiB in a hold of 8 ms is about 1.3 Mbaud; a UART's driver queue is 4 KiB.
+constexpr std::uint32_t kFastLinkBytes = 1024;
+// How long a fast link goes unheld before one hold looks at it again.
+constexpr auto kFastLinkRecheck = std::chrono::seconds(1);
+// How long one call on the user-interface thread goes on taking the events of a flood.
+constexpr auto kMainCallBudget = std::chrono::milliseconds(4);
+
 std::atomic<int> gThreadsRunning{0};
 std::atomic<std::uint32_t> gMsgComEvent{0};
 std::atomic<std::uint32_t> gMsgQuitComEvent{0};
@@ -248,29 +255,46 @@ std::function<void()> TCommSession::MainCall() {
 
 void TCommSession::DeliverToMainThread() {
     std::lock_guard lk(ProcessLock);
-    std::deque<TCommQueueItem> items;
-    {
-        std::lock_guard g(fMainLock);
-        items.swap(fMainItems);
-    }
-    // Only the items waiting now: arrivals during their processing go to a new call, so
-    // a flood can't keep the user-interface thread from its other events.
-    for (const TCommQueueItem& item : items) {
-        if (Terminated()) return;
-        Process(item);
-    }
     QCoreApplication* app = QCoreApplication::instance();
+    // Arrivals during the processing are taken by the same call for a few milliseconds,
+    // then by a new one, so a flood can't keep the user-interface thread from its other
+    // events.
+    const auto until = std::chrono::steady_clock::now() + kMainCallBudget;
+    std::deque<TCommQueueItem> items;
+    for (;;) {
+        {
+            std::lock_guard g(fMainLock);
+            if (fMainItems.empty() || Terminated() || !app) {
+                fMainCallQueued = false;
+                return;
+            }
+            items.clear();
+            items.swap(fMainItems);
+        }
+        for (const TCommQueueItem& item : items) {
+            if (Terminated()) return;
+            Process(item);
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+    }
     {
         std::lock_guard g(fMainLock);
-        if (fMainItems.empty() || Terminated() || !app) {
+        if (fMainItems.empty() || Terminated()) {
             fMainCallQueued = false;
             return;
         }
     }
-    // More came meanwhile (a flood). Through a timer, not a posted call: a call posted
-    // from inside a posted call is taken before the event loop gets back to its timers,
-    // and the owner's timers (a status refresh) would never run during a flood.
-    QTimer::singleShot(std::chrono::milliseconds(1), Qt::PreciseTimer, app, MainCall());
+    // More came meanwhile (a flood). Through a timer, not a posted call: while posted
+    // calls keep coming the event loop does not get back to its timers, and the owner's
+    // timers (a status refresh) would never run during a flood. A real zero-interval
+    // timer (the static single shot of 0 ms is a posted call) runs with the other timers.
+    auto* timer = new QTimer(app);
+    timer->setSingleShot(true);
+    QObject::connect(timer, &QTimer::timeout, app, [timer, call = MainCall()] {
+        timer->deleteLater();
+        call();
+    });
+    timer->start(0);
 }
 
 void TCommSession::Process(const TCommQueueItem& item) {
@@ -348,7 +372,10 @@ void TCommThread::Execute() {
     // before is the one seen, not the one posted: the bytes that came during a hold
     // report themselves again right after it (the held event's processing reads them),
     // and a lone arrival after the stream must not be held for that.
-    std::chrono::steady_clock::time_point lastPost{}, lastEvent{};
+    // A hold that gathers kFastLinkBytes found a link faster than the interval suits (a
+    // flood, a pseudo-terminal, an adapter at megabaud rates): held, the driver's queue
+    // would fill and throttle or drop the stream, so events go unheld for a while.
+    std::chrono::steady_clock::time_point lastPost{}, lastEvent{}, unheldUntil{};
     while (!session.Terminated()) {
         std::uint32_t mask = 0;
         const TnrWaitResult result = WaitCommEvent(hDevice, mask, &session.WakeUp);
@@ -358,9 +385,15 @@ void TCommThread::Execute() {
             // An empty mask: the event mask was changed; the next wait uses the new one.
             if (mask != 0) {
                 const auto arrived = std::chrono::steady_clock::now();
-                const bool held = mask == EV_RXCHAR && arrived - lastEvent < Interval();
+                const bool held =
+                    mask == EV_RXCHAR && arrived - lastEvent < Interval() && arrived >= unheldUntil;
                 lastEvent = arrived;
-                if (held && !HoldUntil(lastPost + Interval())) return; // closed while held
+                if (held) {
+                    if (!HoldUntil(lastPost + Interval())) return; // closed while held
+                    std::uint32_t queued = 0;
+                    if (InputQueueCount(hDevice, queued) && queued >= kFastLinkBytes)
+                        unheldUntil = std::chrono::steady_clock::now() + kFastLinkRecheck;
+                }
                 TCommQueueItem item;
                 item.Msg.Msg = CommMsgComEvent();
                 item.Msg.WParam = mask;

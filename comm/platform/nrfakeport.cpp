@@ -360,6 +360,14 @@ bool TnrFakeSerialDevice::ClearCommError(std::uint32_t& errors, TComStat* stat) 
     return true;
 }
 
+bool TnrFakeSerialDevice::InputQueueCount(std::uint32_t& count) {
+    std::lock_guard g(fLock);
+    count = 0;
+    if (FailIfClosed()) return false;
+    count = static_cast<std::uint32_t>(fInput.size());
+    return true;
+}
+
 bool TnrFakeSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t& read) {
     read = 0;
     TLock lock(fLock);

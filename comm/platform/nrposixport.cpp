@@ -709,6 +709,17 @@ bool TnrPosixSerialDevice::ClearCommError(std::uint32_t& errors, TComStat* stat)
     return true;
 }
 
+bool TnrPosixSerialDevice::InputQueueCount(std::uint32_t& count) {
+    count = 0;
+    TCall call(this);
+    if (!call) return false;
+    std::lock_guard g(fLock);
+    int waiting = 0;
+    if (ioctl(fFd, TIOCINQ, &waiting) != 0) return FailWithErrno();
+    count = fAheadCount + static_cast<std::uint32_t>(std::max(waiting, 0));
+    return true;
+}
+
 bool TnrPosixSerialDevice::ReadFile(void* buffer, std::uint32_t n, std::uint32_t& read) {
     read = 0;
     TCall call(this);

@@ -117,6 +117,12 @@ bool ClearCommError(THandle h, std::uint32_t* errors, TComStat* stat) {
     return device && device->ClearCommError(errors ? *errors : ignored, stat);
 }
 
+bool InputQueueCount(THandle h, std::uint32_t& count) {
+    count = 0;
+    auto device = Device(h);
+    return device && device->InputQueueCount(count);
+}
+
 TCommConfig GetDefaultCommConfig() {
     // What a freshly opened PC serial port is set to: 9600 8N1, binary, DTR and RTS
     // raised, no flow control; XON/XOFF characters and limits at their usual values so

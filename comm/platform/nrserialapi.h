@@ -206,6 +206,8 @@ public:
     virtual bool SetCommMask(std::uint32_t mask) = 0;
     virtual TnrWaitResult WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp) = 0;
     virtual bool ClearCommError(std::uint32_t& errors, TComStat* stat) = 0;
+    // The bytes waiting to be read, leaving the line errors to ClearCommError.
+    virtual bool InputQueueCount(std::uint32_t& count) = 0;
     // Reads as the read timeouts decide: all 0 waits for n bytes; ReadIntervalTimeout ends
     // the read after that pause between bytes. `read` is what arrived before it ended.
     virtual bool ReadFile(void* buffer, std::uint32_t n, std::uint32_t& read) = 0;
@@ -234,6 +236,7 @@ bool GetCommMask(THandle h, std::uint32_t& mask);
 bool SetCommMask(THandle h, std::uint32_t mask);
 TnrWaitResult WaitCommEvent(THandle h, std::uint32_t& mask, TnrEvent* wakeUp);
 bool ClearCommError(THandle h, std::uint32_t* errors, TComStat* stat);
+bool InputQueueCount(THandle h, std::uint32_t& count);
 bool ReadFile(THandle h, void* buffer, std::uint32_t n, std::uint32_t& read);
 bool WriteFile(THandle h, const void* buffer, std::uint32_t n, std::uint32_t& written);
 bool PurgeComm(THandle h, std::uint32_t flags);

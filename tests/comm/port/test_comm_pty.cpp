@@ -444,6 +444,21 @@ TEST_F(CommPty, AnEventIntervalDeliversAStreamTogetherAndALoneArrivalAtOnce) {
     ProcessEventsFor(std::chrono::milliseconds(1100));
     ASSERT_EQ(::write(Pty->MasterFd(), "x", 1), 1);
     EXPECT_TRUE(WaitUntil([&] { return got.Size() == 31; }, std::chrono::milliseconds(600)));
+    // A hold that gathers a kilobyte or more is a link too fast to hold (held, a flood
+    // would be throttled to one driver queue per interval): what follows goes unheld.
+    const std::string chunk(64, 'f');
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_EQ(::write(Pty->MasterFd(), chunk.data(), chunk.size()), 64);
+        ProcessEventsFor(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 31 + 30 * 64; }));
+    const int callsBeforeFast = got.Calls;
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_EQ(::write(Pty->MasterFd(), "g", 1), 1);
+        ProcessEventsFor(std::chrono::milliseconds(10));
+    }
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 31 + 30 * 64 + 20; }));
+    EXPECT_GE(got.Calls - callsBeforeFast, 5);
     com.SetActive(false);
 }
 
