@@ -548,15 +548,38 @@ class Bench:
             time.sleep(2.0)
             chs = list(chans.values())
             samples = []
+            profiler = self.start_profile(prog) if kind == 'brisemer' else None
             c0 = cpu_seconds(prog.pids)
             elapsed = paced(chs, prog, self.args.live_seconds, samples, step=0.01)
             c1 = cpu_seconds(prog.pids)
+            if profiler:
+                self.finish_profile(profiler)
             growth = slope(samples)  # bytes per second
             text_rate = sum(RATES.values())
             return {'cpu_pct': (c1 - c0) / elapsed * 100, 'rss_start_mib': samples[0][1] / 2**20,
                     'rss_end_mib': samples[-1][1] / 2**20, 'rss_growth_kib_min': growth * 60 / 1024,
                     'rss_growth_per_text_byte': growth / text_rate if kind != 'cat' else None}
         return self.run(kind, body)
+
+    def start_profile(self, prog):
+        """perf on the first live run only: where the program's time goes at the live pace."""
+        if not self.args.perf or getattr(self, 'profiled', False):
+            return None
+        self.profiled = True
+        data = os.path.join(self.root, 'live.perf')
+        cmd = ['perf', 'record', '-q', '-F', '2999', '-g', '-o', data, '-p', str(prog.pids[0]),
+               '--', 'sleep', str(min(self.args.perf, self.args.live_seconds))]
+        return subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL), data
+
+    def finish_profile(self, profiler):
+        proc, data = profiler
+        proc.wait()
+        for sort in ('comm', 'dso', 'comm,sym'):
+            out = subprocess.run(['perf', 'report', '-i', data, '--no-children', '--sort', sort, '--stdio',
+                                  '--percent-limit', '1.5', '-g', 'none'],
+                                 capture_output=True, text=True).stdout
+            lines = [l for l in out.splitlines() if l.strip() and not l.startswith('#')]
+            print(f'perf, live run, by {sort}:\n' + '\n'.join(lines[:25]), flush=True)
 
     # ---- replay
     def replay(self, kind):
@@ -961,6 +984,8 @@ def main():
     ap.add_argument('--null-switch', action='store_true',
                     help='the switched run leaves the analysis on in both states: the difference between '
                          'the two halves is then the measure\'s own noise')
+    ap.add_argument('--perf', type=float, default=0, metavar='SECONDS',
+                    help='profile the first live run of Brisemer with perf for this long and print a summary')
     args = ap.parse_args()
     args.build_dir = os.path.abspath(args.build_dir)
     build(args)
