@@ -66,8 +66,8 @@ def main():
     if not os.path.isfile(os.path.join(args.serialbench, 'bench.py')):
         sys.exit(f'no serialbench at {args.serialbench} (--serialbench DIR)')
     ours = []
-    for spec in args.ours or ['now=' + os.path.join(ROOT, 'build', 'monitor', 'brisemer')]:
-        label, _, exe = spec.partition('=')
+    for build in args.ours or ['now=' + os.path.join(ROOT, 'build', 'monitor', 'brisemer')]:
+        label, _, exe = build.partition('=')
         if not os.access(exe, os.X_OK):
             sys.exit(f'{exe}: not an executable Brisemer build')
         ours.append((label, os.path.abspath(exe)))

@@ -261,27 +261,20 @@ void TCommSession::DeliverToMainThread() {
     // events.
     const auto until = std::chrono::steady_clock::now() + kMainCallBudget;
     std::deque<TCommQueueItem> items;
-    for (;;) {
+    for (bool budgetSpent = false;; budgetSpent = std::chrono::steady_clock::now() >= until) {
         {
             std::lock_guard g(fMainLock);
             if (fMainItems.empty() || Terminated() || !app) {
                 fMainCallQueued = false;
                 return;
             }
+            if (budgetSpent) break;
             items.clear();
             items.swap(fMainItems);
         }
         for (const TCommQueueItem& item : items) {
             if (Terminated()) return;
             Process(item);
-        }
-        if (std::chrono::steady_clock::now() >= until) break;
-    }
-    {
-        std::lock_guard g(fMainLock);
-        if (fMainItems.empty() || Terminated()) {
-            fMainCallQueued = false;
-            return;
         }
     }
     // More came meanwhile (a flood). Through a timer, not a posted call: while posted
