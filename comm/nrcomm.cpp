@@ -319,6 +319,7 @@ void TnrCustomComm::StartThreads() {
     auto session = std::make_shared<TCommSession>(this, Handle());
     session->SetToMainThread(UseMainThread());
     session->SetEventInterval(EventInterval());
+    session->SetEventIntervalEnd(EventIntervalEnd());
     // The message thread first: the event thread may post at once. The queue accepts
     // posts before the message thread runs, so no pause is needed.
     TMsgThread::Start(this, session);
@@ -336,6 +337,11 @@ void TnrCustomComm::StartThreads() {
 void TnrCustomComm::SetEventInterval(std::uint32_t Ms) {
     fEventInterval.store(std::min<std::uint32_t>(Ms, 1000), std::memory_order_relaxed);
     if (const auto session = CurrentSession()) session->SetEventInterval(EventInterval());
+}
+
+void TnrCustomComm::SetEventIntervalEnd(int Byte) {
+    fEventIntervalEnd.store(Byte >= 0 && Byte <= 0xFF ? Byte : -1, std::memory_order_relaxed);
+    if (const auto session = CurrentSession()) session->SetEventIntervalEnd(EventIntervalEnd());
 }
 
 void TnrCustomComm::UseMainThreadChanged() {

@@ -202,6 +202,11 @@ public:
     // comes. At most 1000; takes effect at the next event.
     std::uint32_t EventInterval() const { return fEventInterval.load(std::memory_order_relaxed); }
     void SetEventInterval(std::uint32_t Ms);
+    // A byte (0-255) whose arrival ends a hold of the EventInterval at once, for an owner
+    // that only acts on whole records (a line's CR): the bytes before it then wait up to
+    // the interval and the byte that completes a record does not. -1 (the default): none.
+    int EventIntervalEnd() const { return fEventIntervalEnd.load(std::memory_order_relaxed); }
+    void SetEventIntervalEnd(int Byte);
     std::uint16_t BufferInSize() const { return fBufferInSize; }
     void SetBufferInSize(std::uint16_t Value);
     std::uint16_t BufferOutSize() const { return fBufferOutSize; }
@@ -306,6 +311,7 @@ protected:
     std::atomic<std::uint32_t> fTotalSent{0};
     std::atomic<std::uint32_t> fTotalReceived{0};
     std::atomic<std::uint32_t> fEventInterval{0};
+    std::atomic<int> fEventIntervalEnd{-1};
     std::atomic<std::uint16_t> fTraceStates{0};
     // What ReadyForRead last told the owner, the bound of ReadAll(Buffer).
     mutable std::atomic<std::uint32_t> fReportedReady{0};

@@ -381,10 +381,13 @@ void TCommThread::Execute() {
                 const bool held =
                     mask == EV_RXCHAR && arrived - lastEvent < Interval() && arrived >= unheldUntil;
                 lastEvent = arrived;
+                bool failed = false;
                 if (held) {
-                    if (!HoldUntil(lastPost + Interval())) return; // closed while held
+                    if (!HoldUntil(lastPost + Interval(), mask, failed) && !failed) return; // closed while held
+                    // A hold that watched the port saw the arrivals until now.
+                    if (session.EventIntervalEnd() >= 0) lastEvent = std::chrono::steady_clock::now();
                     std::uint32_t queued = 0;
-                    if (InputQueueCount(hDevice, queued) && queued >= kFastLinkBytes)
+                    if (!failed && InputQueueCount(hDevice, queued) && queued >= kFastLinkBytes)
                         unheldUntil = std::chrono::steady_clock::now() + kFastLinkRecheck;
                 }
                 TCommQueueItem item;
@@ -392,6 +395,10 @@ void TCommThread::Execute() {
                 item.Msg.WParam = mask;
                 if (!session.Post(item)) return; // this open has ended
                 lastPost = std::chrono::steady_clock::now();
+                if (failed) {
+                    PostDeviceFailed();
+                    return;
+                }
             }
             break;
         case TnrWaitResult::wrWoken:
@@ -399,15 +406,11 @@ void TCommThread::Execute() {
             break;
         case TnrWaitResult::wrInvalidHandle:
             return; // someone else closed the port
-        case TnrWaitResult::wrFailed: {
-            // The device is gone. The close is handed to the thread that processes events,
-            // so it can't overlap an event being processed and OnClose runs where the
-            // owner expects it.
-            TCommQueueItem item;
-            item.Kind = TCommQueueItem::ciDeviceFailed;
-            session.Post(item);
+        case TnrWaitResult::wrFailed:
+            PostDeviceFailed();
             return;
-        }
+        case TnrWaitResult::wrTimeout:
+            break; // not asked for here
         }
     }
 }
@@ -416,14 +419,52 @@ std::chrono::milliseconds TCommThread::Interval() const {
     return std::chrono::milliseconds(fSession->EventInterval());
 }
 
-bool TCommThread::HoldUntil(std::chrono::steady_clock::time_point due) {
-    const auto now = std::chrono::steady_clock::now();
-    if (now >= due) return true;
-    // Only a close sets the wake-up event meanwhile; bytes arriving now stay in the
-    // driver's queue and the held event's processing reads them too.
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
-    fSession->WakeUp.WaitFor(static_cast<int>(left.count()));
-    return !fSession->Terminated();
+void TCommThread::PostDeviceFailed() {
+    // The device is gone. The close is handed to the thread that processes events, so it
+    // can't overlap an event being processed and OnClose runs where the owner expects it.
+    TCommQueueItem item;
+    item.Kind = TCommQueueItem::ciDeviceFailed;
+    fSession->Post(item);
+}
+
+bool TCommThread::HoldUntil(std::chrono::steady_clock::time_point due, std::uint32_t& mask, bool& failed) {
+    failed = false;
+    const int end = fSession->EventIntervalEnd();
+    if (end < 0) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due) return true;
+        // Only a close sets the wake-up event meanwhile; bytes arriving now stay in the
+        // driver's queue and the held event's processing reads them too.
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+        fSession->WakeUp.WaitFor(static_cast<int>(left.count()));
+        return !fSession->Terminated();
+    }
+    for (;;) {
+        bool found = false;
+        // Anything beside bytes is not held either.
+        if (mask != EV_RXCHAR || (InputQueueContains(hDevice, static_cast<char>(end), found) && found))
+            return true;
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= due) return true;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - now);
+        std::uint32_t more = 0;
+        switch (WaitCommEvent(hDevice, more, &fSession->WakeUp, static_cast<int>(left.count()))) {
+        case TnrWaitResult::wrEvent:
+            mask |= more; // empty when the mask was changed
+            break;
+        case TnrWaitResult::wrWoken:
+            fSession->WakeUp.TryConsume();
+            break;
+        case TnrWaitResult::wrTimeout:
+            return true;
+        case TnrWaitResult::wrInvalidHandle:
+            return false;
+        case TnrWaitResult::wrFailed:
+            failed = true;
+            return false;
+        }
+        if (fSession->Terminated()) return false;
+    }
 }
 
 // --- TMsgThread ---

@@ -7,7 +7,10 @@
 //                  message thread's queue. With an EventInterval, a receive event that
 //                  comes sooner than that after the one before is held until the interval
 //                  is over, without waiting on the port meanwhile, so a stream of small
-//                  arrivals wakes both threads once an interval. When the wait fails (the
+//                  arrivals wakes both threads once an interval; with an
+//                  EventIntervalEnd the hold watches the port and ends with the arrival
+//                  of that byte, so only the user-interface thread's wake-ups are saved,
+//                  and a record's last byte is not held. When the wait fails (the
 //                  device is gone) it hands on a device-failed item instead and ends.
 //   TMsgThread     the message thread: takes the queued items one by one, in order, and
 //                  has the component process each on itself. A device-failed item closes
@@ -159,6 +162,9 @@ public:
     // The component's EventInterval, in milliseconds, for the event thread.
     void SetEventInterval(std::uint32_t Ms) { fEventInterval.store(Ms, std::memory_order_relaxed); }
     std::uint32_t EventInterval() const { return fEventInterval.load(std::memory_order_relaxed); }
+    // The component's EventIntervalEnd (-1: none), for the event thread.
+    void SetEventIntervalEnd(int Byte) { fEventIntervalEnd.store(Byte, std::memory_order_relaxed); }
+    int EventIntervalEnd() const { return fEventIntervalEnd.load(std::memory_order_relaxed); }
 
     // Set under ProcessLock; read anywhere.
     bool Terminated() const { return fTerminated.load(std::memory_order_acquire); }
@@ -185,6 +191,7 @@ private:
     std::atomic<bool> fTerminated{false};
     std::atomic<bool> fToMainThread{false};
     std::atomic<std::uint32_t> fEventInterval{0};
+    std::atomic<int> fEventIntervalEnd{-1};
     // Items for the user-interface thread; fMainCallQueued while a call to take them is
     // on its way, so a burst of arrivals costs one call.
     std::mutex fMainLock;
@@ -204,8 +211,12 @@ private:
     void Execute();
     // The session's EventInterval.
     std::chrono::milliseconds Interval() const;
-    // Waits until due without waiting on the port; false when the open ended meanwhile.
-    bool HoldUntil(std::chrono::steady_clock::time_point due);
+    // Holds a receive event until due. Without an EventIntervalEnd it does not wait on the
+    // port meanwhile; with one it watches the arrivals for that byte and ends at it,
+    // adding to mask what the port reported meanwhile. False when the open ended or the
+    // device failed meanwhile (failed is then set: the held events are still to post).
+    bool HoldUntil(std::chrono::steady_clock::time_point due, std::uint32_t& mask, bool& failed);
+    void PostDeviceFailed();
 
     // Only identifies the component served; never dereferenced here.
     TnrCustomComm* const Com;

@@ -30,7 +30,7 @@
 
 namespace {
 
-constexpr std::uint32_t kReceiveEventIntervalMs = 8;
+constexpr std::uint32_t kReceiveEventIntervalMs = 50;
 
 // The system's long time format without the time zone that Qt's long format adds.
 QString LongTimeText(const QTime& time) {
@@ -286,10 +286,12 @@ void TForm1::ConfigurePort(TnrComm* com) {
     com->SetRS485Mode(false);
     com->SetEnumPorts(epQuickAll);
     com->SetUseMainThread(true);
-    // A pane shows new lines at most once per 10 ms frame: arrivals closer together than
-    // that (a UART's FIFO at 38400 baud, a USB adapter's short latency timer) are taken
-    // together, and a line still reaches the screen within a frame and a half of its CR.
+    // A pane shows whole lines only: the arrivals of a line's first bytes (a UART's FIFO
+    // at 38400 baud, a USB adapter's short latency timer) are taken together, up to 50 ms
+    // of them, and the arrival of its CR is not held, so a line still reaches the screen
+    // within a 10 ms frame of its CR.
     com->SetEventInterval(kReceiveEventIntervalMs);
+    com->SetEventIntervalEnd('\r');
     com->SetTerminalUsage(tuNone);
     com->SetTerminalEcho(false);
     com->Loaded();

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <poll.h>
 
@@ -296,8 +297,9 @@ bool TnrFakeSerialDevice::SetCommMask(std::uint32_t mask) {
     return true;
 }
 
-TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp) {
+TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs) {
     mask = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
     TnrEventWaitScope waitScope(wakeUp);
     TLock lock(fLock);
     if (fClosed) return TnrWaitResult::wrInvalidHandle;
@@ -326,9 +328,18 @@ TnrWaitResult TnrFakeSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* 
             fPendingEvents &= ~mask;
             break;
         }
+        int timeout = -1;
+        if (timeoutMs >= 0) {
+            const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                result = TnrWaitResult::wrTimeout;
+                break;
+            }
+            timeout = static_cast<int>(left.count());
+        }
         lock.unlock();
         pollfd fds[2] = {{signal->Fd(), POLLIN, 0}, {wakeUp ? wakeUp->Fd() : -1, POLLIN, 0}};
-        ::poll(fds, 2, -1);
+        ::poll(fds, 2, timeout);
         signal->Drain();
         const bool woken = wakeUp && (fds[1].revents & POLLIN) && wakeUp->TryConsume();
         lock.lock();
@@ -365,6 +376,14 @@ bool TnrFakeSerialDevice::InputQueueCount(std::uint32_t& count) {
     count = 0;
     if (FailIfClosed()) return false;
     count = static_cast<std::uint32_t>(fInput.size());
+    return true;
+}
+
+bool TnrFakeSerialDevice::InputQueueContains(char byte, bool& found) {
+    std::lock_guard g(fLock);
+    found = false;
+    if (FailIfClosed()) return false;
+    found = fInput.contains(byte);
     return true;
 }
 

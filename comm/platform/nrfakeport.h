@@ -90,9 +90,10 @@ public:
     bool SetCommTimeouts(const TCommTimeouts& t) override;
     bool GetCommMask(std::uint32_t& mask) override;
     bool SetCommMask(std::uint32_t mask) override;
-    TnrWaitResult WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp) override;
+    TnrWaitResult WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs = -1) override;
     bool ClearCommError(std::uint32_t& errors, TComStat* stat) override;
     bool InputQueueCount(std::uint32_t& count) override;
+    bool InputQueueContains(char byte, bool& found) override;
     bool ReadFile(void* buffer, std::uint32_t n, std::uint32_t& read) override;
     bool WriteFile(const void* buffer, std::uint32_t n, std::uint32_t& written) override;
     bool PurgeComm(std::uint32_t flags) override;

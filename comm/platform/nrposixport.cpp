@@ -268,6 +268,13 @@ bool TnrPosixSerialDevice::ReadAhead() {
         if (n > 0) {
             fAheadCount += static_cast<std::uint32_t>(n);
             got = true;
+            // Less than asked: the tty's queue is empty, and what comes next is a new edge
+            // for the edge-triggered poll. Reading on until EAGAIN would cost a system call
+            // per arrival for nothing.
+            if (static_cast<std::uint32_t>(n) < room) {
+                fKernelUnread = false;
+                return true;
+            }
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -358,8 +365,10 @@ std::chrono::milliseconds TnrPosixSerialDevice::DrainPace(std::uint32_t queued) 
     return std::chrono::milliseconds(std::clamp<std::int64_t>(ms, 1, 100));
 }
 
-TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp) {
+TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs) {
     mask = 0;
+    std::optional<Clock::time_point> deadline;
+    if (timeoutMs >= 0) deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     TnrEventWaitScope waitScope(wakeUp);
     TCall call(this);
     if (!call) return TnrWaitResult::wrInvalidHandle;
@@ -371,6 +380,8 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
     }
     const std::uint32_t generation = fMaskGeneration;
     TnrWaitResult result = TnrWaitResult::wrEvent;
+    // This call reads the state again after every change it makes itself.
+    fWake.Awake(mySignal);
     for (;;) {
         if (fClosed) {
             result = TnrWaitResult::wrInvalidHandle;
@@ -401,6 +412,15 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
             }
             timeout = static_cast<int>(DrainPace(queued).count());
         }
+        if (deadline) {
+            const int left = PollTimeout(deadline);
+            if (left == 0) {
+                result = TnrWaitResult::wrTimeout;
+                break;
+            }
+            timeout = timeout < 0 ? left : std::min(timeout, left);
+        }
+        fWake.Asleep();
         lock.unlock();
 
         pollfd fds[3] = {
@@ -409,6 +429,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
         if (ready < 0 && errno != EINTR) {
             const int error = errno;
             lock.lock();
+            fWake.Awake(mySignal);
             MarkFailed(error);
             continue;
         }
@@ -418,6 +439,7 @@ TnrWaitResult TnrPosixSerialDevice::WaitCommEvent(std::uint32_t& mask, TnrEvent*
         const int harvested = (fds[0].revents & POLLIN) ? epoll_wait(fEpoll, events, 4, 0) : 0;
 
         lock.lock();
+        fWake.Awake(mySignal);
         for (int i = 0; i < harvested; ++i) {
             const std::uint32_t e = events[i].events;
             // A hang-up also reads as "readable"; it is an arrival only if bytes came.
@@ -717,6 +739,18 @@ bool TnrPosixSerialDevice::InputQueueCount(std::uint32_t& count) {
     int waiting = 0;
     if (ioctl(fFd, TIOCINQ, &waiting) != 0) return FailWithErrno();
     count = fAheadCount + static_cast<std::uint32_t>(std::max(waiting, 0));
+    return true;
+}
+
+bool TnrPosixSerialDevice::InputQueueContains(char byte, bool& found) {
+    found = false;
+    TCall call(this);
+    if (!call) return false;
+    std::lock_guard g(fLock);
+    if (fAheadCount == 0) return true;
+    const std::uint32_t first = std::min(fAheadCount, kAheadBytes - fAheadHead);
+    found = std::memchr(fAhead.get() + fAheadHead, byte, first) ||
+            std::memchr(fAhead.get(), byte, fAheadCount - first);
     return true;
 }
 

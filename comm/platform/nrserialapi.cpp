@@ -102,13 +102,13 @@ bool SupportsRS485(THandle h) {
 
 #undef NR_DISPATCH
 
-TnrWaitResult WaitCommEvent(THandle h, std::uint32_t& mask, TnrEvent* wakeUp) {
+TnrWaitResult WaitCommEvent(THandle h, std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs) {
     auto device = LookupHandleAs<TnrSerialDevice>(h);
     if (!device) {
         mask = 0;
         return TnrWaitResult::wrInvalidHandle;
     }
-    return device->WaitCommEvent(mask, wakeUp);
+    return device->WaitCommEvent(mask, wakeUp, timeoutMs);
 }
 
 bool ClearCommError(THandle h, std::uint32_t* errors, TComStat* stat) {
@@ -121,6 +121,12 @@ bool InputQueueCount(THandle h, std::uint32_t& count) {
     count = 0;
     auto device = Device(h);
     return device && device->InputQueueCount(count);
+}
+
+bool InputQueueContains(THandle h, char byte, bool& found) {
+    found = false;
+    auto device = Device(h);
+    return device && device->InputQueueContains(byte, found);
 }
 
 TCommConfig GetDefaultCommConfig() {

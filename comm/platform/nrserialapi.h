@@ -190,6 +190,7 @@ enum class TnrWaitResult {
     wrWoken,         // the wake-up event was set or pulsed
     wrInvalidHandle, // the handle was closed, before or during the wait
     wrFailed,        // the device failed (gone, hung up); GetLastError() has the reason
+    wrTimeout,       // a wait given a timeout saw none of the above within it
 };
 
 class TnrSerialDevice : public TnrHandleObject {
@@ -204,10 +205,14 @@ public:
     virtual bool SetCommTimeouts(const TCommTimeouts& t) = 0;
     virtual bool GetCommMask(std::uint32_t& mask) = 0;
     virtual bool SetCommMask(std::uint32_t mask) = 0;
-    virtual TnrWaitResult WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp) = 0;
+    // timeoutMs < 0 waits for as long as it takes.
+    virtual TnrWaitResult WaitCommEvent(std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs = -1) = 0;
     virtual bool ClearCommError(std::uint32_t& errors, TComStat* stat) = 0;
     // The bytes waiting to be read, leaving the line errors to ClearCommError.
     virtual bool InputQueueCount(std::uint32_t& count) = 0;
+    // Whether the bytes waiting to be read hold `byte`, as far as the device has seen them
+    // without reading for the caller (a tty: the bytes its waiting thread took ahead).
+    virtual bool InputQueueContains(char byte, bool& found) = 0;
     // Reads as the read timeouts decide: all 0 waits for n bytes; ReadIntervalTimeout ends
     // the read after that pause between bytes. `read` is what arrived before it ended.
     virtual bool ReadFile(void* buffer, std::uint32_t n, std::uint32_t& read) = 0;
@@ -234,9 +239,10 @@ bool GetCommTimeouts(THandle h, TCommTimeouts& t);
 bool SetCommTimeouts(THandle h, const TCommTimeouts& t);
 bool GetCommMask(THandle h, std::uint32_t& mask);
 bool SetCommMask(THandle h, std::uint32_t mask);
-TnrWaitResult WaitCommEvent(THandle h, std::uint32_t& mask, TnrEvent* wakeUp);
+TnrWaitResult WaitCommEvent(THandle h, std::uint32_t& mask, TnrEvent* wakeUp, int timeoutMs = -1);
 bool ClearCommError(THandle h, std::uint32_t* errors, TComStat* stat);
 bool InputQueueCount(THandle h, std::uint32_t& count);
+bool InputQueueContains(THandle h, char byte, bool& found);
 bool ReadFile(THandle h, void* buffer, std::uint32_t n, std::uint32_t& read);
 bool WriteFile(THandle h, const void* buffer, std::uint32_t n, std::uint32_t& written);
 bool PurgeComm(THandle h, std::uint32_t flags);

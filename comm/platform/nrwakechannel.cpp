@@ -12,11 +12,22 @@ TnrWakeSignal::~TnrWakeSignal() {
 }
 
 void TnrWakeSignal::Signal() {
+    if (fSignalled.exchange(true)) return;
     const std::uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(fFd, &one, sizeof one);
 }
 
 void TnrWakeSignal::Drain() {
+    // Cleared before the read: a Signal() between the two writes again, and the worst
+    // that leaves is a readable descriptor with the flag clear, one wake-up that finds
+    // nothing changed, never one that is lost.
+    fSignalled.store(false);
+    std::uint64_t value;
+    [[maybe_unused]] ssize_t n = ::read(fFd, &value, sizeof value);
+}
+
+void TnrWakeSignal::DrainIfSignalled() {
+    if (!fSignalled.exchange(false)) return;
     std::uint64_t value;
     [[maybe_unused]] ssize_t n = ::read(fFd, &value, sizeof value);
 }
@@ -40,14 +51,15 @@ void TnrWakeChannel::Leave(TnrWakeSignal* waiter) {
     if (!waiter) return;
     fWaiters.erase(std::remove(fWaiters.begin(), fWaiters.end(), waiter), fWaiters.end());
     auto it = std::find_if(fBusy.begin(), fBusy.end(), [waiter](const auto& s) { return s.get() == waiter; });
+    if (fAwake == waiter) fAwake = nullptr;
     if (it == fBusy.end()) return;
     // A kick that came after the call had finished must not end the next call.
-    waiter->Drain();
+    waiter->DrainIfSignalled();
     fIdle.push_back(std::move(*it));
     fBusy.erase(it);
 }
 
 void TnrWakeChannel::Kick() {
     for (TnrWakeSignal* waiter : fWaiters)
-        waiter->Signal();
+        if (waiter != fAwake) waiter->Signal();
 }

@@ -14,12 +14,15 @@
 // Protocol for a blocking call: under the device's lock Enter() and read the state
 // waited on; unlock and poll; when the signal fired, Drain() it, lock and read the state
 // again; Leave() under the lock. A change made under the lock and followed by Kick() is
-// then never missed.
+// then never missed. A call may also mark itself Awake() while it holds the lock and
+// reads the state again before it blocks (and must mark itself Asleep() before it
+// unlocks): the kicks it makes itself then cost no system call on its own signal.
 //
 // Threads: TnrWakeChannel's members must be called with the owning device's lock held.
 // Signal() may come from any thread.
 #pragma once
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -31,11 +34,16 @@ public:
     TnrWakeSignal& operator=(const TnrWakeSignal&) = delete;
 
     int Fd() const { return fFd; }
+    // Writes the descriptor only when it is not already signalled.
     void Signal();
+    // After a poll found the descriptor readable.
     void Drain();
+    // At the end of a call: reads only what a Signal() left.
+    void DrainIfSignalled();
 
 private:
     int fFd;
+    std::atomic<bool> fSignalled{false};
 };
 
 class TnrWakeChannel {
@@ -45,12 +53,16 @@ public:
     TnrWakeSignal* Enter();
     void Leave(TnrWakeSignal* waiter);
     void Kick();
+    void Awake(TnrWakeSignal* waiter) { fAwake = waiter; }
+    void Asleep() { fAwake = nullptr; }
     int Waiters() const { return static_cast<int>(fWaiters.size()); }
     // Closes the idle descriptors (when the device closes).
     void ReleaseIdle() { fIdle.clear(); }
 
 private:
     std::vector<TnrWakeSignal*> fWaiters;
+    // The waiter whose call holds the device's lock now; it needs no kick.
+    TnrWakeSignal* fAwake = nullptr;
     std::vector<std::unique_ptr<TnrWakeSignal>> fIdle;
     std::vector<std::unique_ptr<TnrWakeSignal>> fBusy;
 };

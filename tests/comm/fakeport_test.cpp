@@ -95,7 +95,7 @@ TEST_F(FakePort, NewMaskEndsPendingWaitEmptyAndKeepsEventsItStillHolds) {
     EXPECT_EQ(fFake->MaskHistory(), (std::vector<std::uint32_t>{EV_CTS, EV_RXCHAR | EV_CTS, EV_RXCHAR}));
 }
 
-TEST_F(FakePort, WakeUpEventSetOrPulsedEndsTheWait) {
+TEST_F(FakePort, WakeUpEventSetOrPulsedOrATimeoutEndsTheWait) {
     ASSERT_TRUE(SetCommMask(fHandle, EV_RXCHAR));
     TnrEvent wakeUp;
     auto wait = StartWait(fHandle, *fFake, &wakeUp);
@@ -109,6 +109,13 @@ TEST_F(FakePort, WakeUpEventSetOrPulsedEndsTheWait) {
     wakeUp.Set();
     EXPECT_EQ(next.get().Result, TnrWaitResult::wrWoken);
     EXPECT_FALSE(wakeUp.TryConsume());
+
+    // A timeout ends a wait that saw nothing; an event that came first still counts.
+    std::uint32_t mask = 0;
+    EXPECT_EQ(WaitCommEvent(fHandle, mask, &wakeUp, 20), TnrWaitResult::wrTimeout);
+    fFake->InjectReceived("a");
+    EXPECT_EQ(WaitCommEvent(fHandle, mask, &wakeUp, 20), TnrWaitResult::wrEvent);
+    EXPECT_EQ(mask, EV_RXCHAR);
 }
 
 TEST_F(FakePort, CloseEndsPendingWaitAndLaterCallsFail) {

@@ -444,6 +444,16 @@ TEST_F(CommPty, AnEventIntervalDeliversAStreamTogetherAndALoneArrivalAtOnce) {
     ProcessEventsFor(std::chrono::milliseconds(1100));
     ASSERT_EQ(::write(Pty->MasterFd(), "x", 1), 1);
     EXPECT_TRUE(WaitUntil([&] { return got.Size() == 31; }, std::chrono::milliseconds(600)));
+    // With an end byte a hold ends at the arrival that brings it, not at the interval's end.
+    com.SetEventIntervalEnd('\r');
+    EXPECT_EQ(com.EventIntervalEnd(), '\r');
+    const int callsBeforeRecord = got.Calls;
+    for (const char* piece : {"a", "b", "\r"}) {
+        ASSERT_EQ(::write(Pty->MasterFd(), piece, 1), 1);
+        ProcessEventsFor(std::chrono::milliseconds(20));
+    }
+    EXPECT_TRUE(WaitUntil([&] { return got.Size() == 34; }, std::chrono::milliseconds(400)));
+    EXPECT_EQ(got.Calls - callsBeforeRecord, 1);
     // A hold that gathers a kilobyte or more is a link too fast to hold (held, a flood
     // would be throttled to one driver queue per interval): what follows goes unheld.
     const std::string chunk(64, 'f');
@@ -451,13 +461,13 @@ TEST_F(CommPty, AnEventIntervalDeliversAStreamTogetherAndALoneArrivalAtOnce) {
         ASSERT_EQ(::write(Pty->MasterFd(), chunk.data(), chunk.size()), 64);
         ProcessEventsFor(std::chrono::milliseconds(10));
     }
-    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 31 + 30 * 64; }));
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 34 + 30 * 64; }));
     const int callsBeforeFast = got.Calls;
     for (int i = 0; i < 20; ++i) {
         ASSERT_EQ(::write(Pty->MasterFd(), "g", 1), 1);
         ProcessEventsFor(std::chrono::milliseconds(10));
     }
-    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 31 + 30 * 64 + 20; }));
+    ASSERT_TRUE(WaitUntil([&] { return got.Size() == 34 + 30 * 64 + 20; }));
     EXPECT_GE(got.Calls - callsBeforeFast, 5);
     com.SetActive(false);
 }
