@@ -37,10 +37,12 @@ template <class TFunction> TFunction* GL(const char* name) {
     return function;
 }
 
+#if BRISEMER_LAMP3D_MODULE
 bool OSMesaMapped() {
     QFile maps(QStringLiteral("/proc/self/maps"));
     return maps.open(QIODevice::ReadOnly) && maps.readAll().contains("libOSMesa");
 }
+#endif
 
 // An image list of two 8 x 8 pictures: magenta background (the bottom-left pixel) with
 // a 4 x 4 square in the middle, green in the first and blue in the second.
