@@ -15,7 +15,8 @@
 //
 // Threads: every operation may be called from any thread. WaitCommEvent blocks; it ends
 // when an event of the mask occurs, when the mask is changed (empty mask), when the
-// wake-up event is set or pulsed, and when the handle is closed or the device fails.
+// wake-up event is set or pulsed, when the handle is closed or the device fails, and when
+// a timeout it was given runs out.
 #pragma once
 
 #include "nrhandle.h"
